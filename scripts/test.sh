@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with warnings as errors, runs every test, then builds and
+# runs them all again under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+cd "$here"
+bash scripts/install-deps.sh
+
+bash scripts/build.sh build -DKAVRA_WERROR=ON
+ctest --test-dir build --output-on-failure -j "$(nproc)"
+
+bash scripts/build.sh build-asan -DKAVRA_WERROR=ON -DKAVRA_SANITIZE=ON -DKAVRA_BUILD_BENCH=OFF \
+  -DCMAKE_BUILD_TYPE=Debug
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
