@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake
+  build-essential cmake pkg-config
   libgtest-dev libbenchmark-dev
   libcli11-dev libsndfile1-dev nlohmann-json3-dev
 )
