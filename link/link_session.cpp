@@ -211,7 +211,10 @@ void LinkSession::Disconnect1Click() {
         }
         if (!Transition(s, LinkState::Idle)) continue;
         CloseOpenQuestion();
-        EnterIdle(LogKind::System, "Stop connecting to " + Quoted(remote_callsign_));
+        // While answering, the station at the other end is the caller; RemoteCallsign is taken
+        // only when the call is accepted.
+        EnterIdle(LogKind::System,
+                  "Stop connecting to " + Quoted(s == LinkState::Answering ? call_caller_ : remote_callsign_));
         return;
     }
 }
