@@ -1,0 +1,315 @@
+// Equaliser training on the preamble, data demodulation with carrier and timing tracking,
+// decisions, S/N and frame statistics, soft values, end of frame and the decoder hand-off.
+#include "modem/decoder/block_decoder.h"
+#include "modem/rx/serial_tone_receiver.h"
+
+namespace kavra::modem {
+
+namespace {
+
+// The 37 feed-forward inputs start this many samples after the oldest ring sample.  With 2,
+// the centre input (18) holds the symbol being trained or decided: training runs 22 symbols
+// behind the correlator, i.e. 36 to 39 samples into the ring.
+constexpr int kEqualizerInputOffset = 2;
+constexpr int kTrainingResetAfter = 800;
+constexpr int kDataResetAfter = 1000;
+constexpr float kGainKnown = 1.01f;
+constexpr float kGainUnknown = 1.00705f;
+constexpr int kDataStartIndex = 320;  // training index of the first data symbol
+constexpr int kSnrWindow = 800;
+constexpr int kScaleWindow = 32;
+constexpr float kSoftLimit = 1500.0f;
+
+inline Complex Mul(Complex a, Complex b) noexcept { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
+inline Complex Conj(Complex a) noexcept { return {a.re, -a.im}; }
+inline float Clip(float v, float limit) noexcept { return v > limit ? limit : (v < -limit ? -limit : v); }
+// Im(conj(v) e): the phase detector's cross product v_re e_im - v_im e_re.
+inline float Cross(Complex v, Complex e) noexcept { return v.re * e.im - v.im * e.re; }
+
+// Rotation from the descrambled symbol into each decision set, and back.
+constexpr Complex kToSet8{0.92388f, -0.38268f};   // e^{-j 22.5 deg}
+constexpr Complex kFromSet8{0.92388f, 0.38268f};
+constexpr Complex kToSet4{0.7071f, -0.7071f};     // e^{-j 45 deg}
+constexpr Complex kFromSet4{0.7071f, 0.7071f};
+
+}  // namespace
+
+void SerialToneReceiver::FormEqualizerInput() noexcept {
+    const float* re = ring_re_.data() + ring_pos_ + kEqualizerInputOffset;
+    const float* im = ring_im_.data() + ring_pos_ + kEqualizerInputOffset;
+    for (int i = 0; i < kFeedForwardTaps; ++i) {
+        rls_->x_re[static_cast<std::size_t>(i)] = re[2 * i];
+        rls_->x_im[static_cast<std::size_t>(i)] = im[2 * i];
+    }
+}
+
+// y = sum conj(w_i) x_i.
+Complex SerialToneReceiver::EqualizerOutput() const noexcept {
+    const RlsState& st = *rls_;
+    Complex y{};
+    for (int i = 0; i < kEqualizerTaps; ++i) {
+        const auto n = static_cast<std::size_t>(i);
+        y.re += st.w_re[n] * st.x_re[n] + st.w_im[n] * st.x_im[n];
+        y.im += st.w_re[n] * st.x_im[n] - st.w_im[n] * st.x_re[n];
+    }
+    return y;
+}
+
+void SerialToneReceiver::RlsUpdate(Complex error, Complex reference, float g, int reset_after) noexcept {
+    RlsState& st = *rls_;
+    if (eq_counter_ > reset_after) {
+        st.ResetCovariance();
+        eq_counter_ = 0;
+    }
+    kernels_->gain(st);
+    kernels_->row(st);
+    kernels_->covariance(st, g);
+    kernels_->tap(st, error);
+    // Decision feedback: the newest reference symbol enters at 43.
+    for (int i = kFeedForwardTaps; i + 1 < kEqualizerTaps; ++i) {
+        st.x_re[static_cast<std::size_t>(i)] = st.x_re[static_cast<std::size_t>(i + 1)];
+        st.x_im[static_cast<std::size_t>(i)] = st.x_im[static_cast<std::size_t>(i + 1)];
+    }
+    st.x_re[kEqualizerTaps - 1] = reference.re;
+    st.x_im[kEqualizerTaps - 1] = reference.im;
+}
+
+void SerialToneReceiver::TimingStep() noexcept {
+    const int main = MainTap();
+    if (main < kCentreTap) tau_ -= 1.0f;
+    else if (main > kCentreTap) tau_ += 1.0f;
+}
+
+void SerialToneReceiver::TrainingSymbol() noexcept {
+    ++eq_counter_;
+    FormEqualizerInput();
+    const Complex carrier = sine_.Rotor(psi_);
+    const Complex yp = Mul(EqualizerOutput(), carrier);
+    int m = Decide8Psk(yp.re, yp.im);
+    const int expected = tables_->preamble[static_cast<std::size_t>(training_index_)];
+    if (expected >= 0) m = expected;
+    training_index_ = training_index_ + 1 == kFrameLength ? 0 : training_index_ + 1;
+
+    const Complex ref{kDecisionSet8.re[static_cast<std::size_t>(m)], kDecisionSet8.im[static_cast<std::size_t>(m)]};
+    const Complex e{ref.re - yp.re, ref.im - yp.im};
+    const float p = Clip(-45.0f * Cross(yp, e), 4000.0f);
+    phi_fast_ += (p - phi_fast_) * 0.3f;
+
+    const Complex back = Conj(carrier);
+    RlsUpdate(Mul(e, back), Mul(ref, back), kGainKnown, kTrainingResetAfter);
+    PutTrace(yp);
+    psi_ = WrapPhase(psi_ - phi_fast_);
+    psi_ = WrapPhase(psi_ + f_pre_);
+
+    if (search_state_ == kLastSegmentPassed && training_index_ == kDataStartIndex) StartData();
+}
+
+void SerialToneReceiver::StartData() noexcept {
+    search_state_ = kSearching;
+    segment_n_ = 0;
+    data_mode_ = true;
+    output_.receiving.store(1, std::memory_order_relaxed);
+    quality_ = 1.0f;
+    frame_position_ = 0;
+    scale_ = 10.0f;
+    scale_error_ = 0.0f;
+    scale_wrong_ = 0;
+    scale_count_ = 0;
+    first_block_ = true;
+    wrong_known_ = 0;
+    previous_known_ = false;
+    run_start_ = {};
+}
+
+void SerialToneReceiver::DataSymbol() noexcept {
+    const int t = (*current_table_)[static_cast<std::size_t>(frame_position_)];
+    const int c = t & 7;
+    ++eq_counter_;
+    if (frame_position_ == 0 && frame_counter_ == 0) {
+        output_.mode.store(mode_index_, std::memory_order_relaxed);
+        output_.soft_symbol_count = 0;
+    }
+
+    FormEqualizerInput();
+    if (eq_counter_ % 8 == 0) TimingStep();
+    const Complex carrier = sine_.Rotor(psi_);
+    const Complex yp = Mul(EqualizerOutput(), carrier);
+
+    // Descramble (times e^{j(22.5 + 45 c)}) and turn into the decision set.
+    const Complex scramble{kDecisionSet8.im[static_cast<std::size_t>(c)], kDecisionSet8.re[static_cast<std::size_t>(c)]};
+    const Complex d = Mul(yp, scramble);
+    Complex v;
+    const DecisionSet* set;
+    int shift;
+    switch (decisions_) {
+        case Modulation::Qpsk:
+            v = Mul(d, kToSet4);
+            set = &kDecisionSet4;
+            shift = 1;
+            break;
+        case Modulation::Bpsk:
+        case Modulation::Bpsk75:
+            v = {d.im, -d.re};
+            set = &kDecisionSet2;
+            shift = 2;
+            break;
+        default:
+            v = Mul(d, kToSet8);
+            set = &kDecisionSet8;
+            shift = 0;
+            break;
+    }
+    PutTrace(v);
+    const int m = Decide8Psk(v.re, v.im) >> shift;
+
+    Complex ref;
+    Complex e;
+    float g;
+    bool frame_ends = false;
+    if (t < kUnknownSymbol) {
+        // Known symbol: expected at R[0] after descrambling.
+        ref = {set->re[0], set->im[0]};
+        e = {ref.re - v.re, ref.im - v.im};
+        const float a = ApproxMagnitude(e.re, e.im);
+
+        if (!previous_known_) {
+            // A known run starts: remember the window as it stood (see EndFrame).
+            run_start_[0] = run_start_[1];
+            run_start_[1] = {snr_sum_, snr_count_};
+        }
+        snr_sum_ += a;
+        if (++snr_count_ == kSnrWindow) {
+            frame_error_sum_ += snr_sum_;
+            frame_symbol_count_ += kSnrWindow;
+            const int snr = TruncToInt(snr_map_.SnrFromError(snr_sum_ * 0.00125f));
+            output_.snr.store(snr, std::memory_order_relaxed);
+            const auto s = static_cast<float>(snr);
+            if (s < frame_min_) frame_min_ = s;
+            if (s > frame_max_) frame_max_ = s;
+            snr_sum_ = 0.0f;
+            snr_count_ = 0;
+        }
+
+        scale_error_ += a;
+        if (m != 0) ++scale_wrong_;
+        if (++scale_count_ == kScaleWindow) {
+            scale_ = 1.0f + (scale_error_ / 32.0f) * (static_cast<float>(scale_wrong_) * 0.5f);
+            scale_error_ = 0.0f;
+            scale_wrong_ = 0;
+            scale_count_ = 0;
+        }
+
+        const float p = Clip(-30.0f * Cross(v, e), 4000.0f);
+        phi_fast_ += (p - phi_fast_) * 0.3f;
+        phi_slow_ += (p - phi_slow_) / 64.0f;
+        f_int_ = Clip(f_int_ - 0.005f * phi_slow_, 64.0f);
+
+        // The decided channel symbol equals the known one exactly when the decision is 0.
+        const float beta = decisions_ == Modulation::Psk8 || decisions_ == Modulation::Uncoded8 ? 0.004f : 0.005f;
+        if (m == 0) {
+            quality_ += (1.0f - quality_) * beta;
+        } else {
+            quality_ -= quality_ * beta;
+            ++wrong_known_;
+        }
+        const float limit = decisions_ == Modulation::Qpsk ? 0.3f : decisions_ == Modulation::Psk8 ? 0.2f : 0.5f;
+        frame_ends = output_.eom_found != 0 || quality_ < limit;
+        g = kGainKnown;
+    } else {
+        ref = {set->re[static_cast<std::size_t>(m)], set->im[static_cast<std::size_t>(m)]};
+        e = {ref.re - v.re, ref.im - v.im};
+        g = kGainUnknown;
+        int sa = TruncToInt(1000.0f * v.re);
+        int sb = TruncToInt(1000.0f * v.im);
+        const float mag = ApproxMagnitude(static_cast<float>(sa), static_cast<float>(sb));
+        if (mag > kSoftLimit) {
+            sa = TruncToInt(static_cast<float>(sa) * kSoftLimit / mag);
+            sb = TruncToInt(static_cast<float>(sb) * kSoftLimit / mag);
+        }
+        if (output_.soft_symbol_count >= 0 && output_.soft_symbol_count < kMaxSoftSymbols) {
+            output_.soft_symbols[static_cast<std::size_t>(output_.soft_symbol_count)] = {
+                static_cast<float>(sa) / scale_, static_cast<float>(sb) / scale_};
+            ++output_.soft_symbol_count;
+        }
+    }
+
+    previous_known_ = t < kUnknownSymbol;
+    const float p = Clip(-20.0f * Cross(v, e), 4000.0f);
+    phi_fast_ += (p - phi_fast_) * 0.2f;
+
+    // Back into the frame of y', then of y.
+    const Complex unscramble = Conj(scramble);
+    Complex from;
+    switch (decisions_) {
+        case Modulation::Qpsk: from = kFromSet4; break;
+        case Modulation::Bpsk:
+        case Modulation::Bpsk75: from = {0.0f, 1.0f}; break;
+        default: from = kFromSet8; break;
+    }
+    const Complex back = Conj(carrier);
+    const Complex e_y = Mul(Mul(Mul(e, unscramble), from), back);
+    const Complex ref_y = Mul(Mul(Mul(ref, unscramble), from), back);
+    RlsUpdate(e_y, ref_y, g, kDataResetAfter);
+
+    ++frame_position_;
+    psi_ = WrapPhase(psi_ - phi_fast_);
+    psi_ = WrapPhase(psi_ + f_pre_ + f_int_);
+
+    if (frame_ends) {
+        // The frame ends here; a block completed by this very symbol is not handed over, so the
+        // end-of-frame flag is never overwritten and the decoder never runs after the reset.
+        EndFrame();
+        return;
+    }
+    if (frame_position_ == kFrameLength) {
+        frame_position_ = 0;
+        ++frame_counter_;
+        current_table_ = frames_per_block_ == frame_counter_ + 1 ? last_table_ : normal_table_;
+        if (frame_counter_ == frames_per_block_) {
+            frame_counter_ = 0;
+            output_.flags.store(first_block_ ? kRxFlagStart + kRxFlagBits : kRxFlagBits, std::memory_order_release);
+            first_block_ = false;
+            output_.eom_found = 0;
+            decoder_->DecodeBlock(output_);
+        }
+    }
+}
+
+void SerialToneReceiver::EndFrame() noexcept {
+    int avg;
+    int min;
+    int max;
+    if (frame_symbol_count_ > 0) {
+        avg = TruncToInt(snr_map_.SnrFromError(frame_error_sum_ / static_cast<float>(frame_symbol_count_)));
+        min = TruncToInt(frame_min_);
+        max = TruncToInt(frame_max_);
+    } else {
+        // No complete S/N window in this frame (one short block is 480 to 720 known symbols):
+        // the known symbols seen so far give the frame's one figure, all but the last two
+        // known runs.  Those are the tail of the transmission, whose last run never fully
+        // reaches the air (the transmitter does not flush its shaping filter), and the first
+        // known symbol after it, which ended the frame.
+        const WindowMark& mark = run_start_[0];
+        if (mark.count > 0) {
+            output_.snr.store(TruncToInt(snr_map_.SnrFromError(mark.sum / static_cast<float>(mark.count))),
+                              std::memory_order_relaxed);
+        }
+        avg = min = max = output_.snr.load(std::memory_order_relaxed);
+    }
+    output_.snr_avg.store(avg, std::memory_order_relaxed);
+    output_.snr_min.store(min, std::memory_order_relaxed);
+    output_.snr_max.store(max, std::memory_order_relaxed);
+    frame_symbol_count_ = 0;
+    frame_error_sum_ = 0.0f;
+    frame_min_ = 100.0f;
+    frame_max_ = -100.0f;
+
+    ResetTracking();
+    ClearTrace();
+    data_mode_ = false;
+    output_.receiving.store(0, std::memory_order_relaxed);
+    output_.flags.store(kRxFlagEnd, std::memory_order_release);
+    output_.eom_found = 0;
+}
+
+}  // namespace kavra::modem

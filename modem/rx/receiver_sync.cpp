@@ -1,0 +1,316 @@
+// Preamble synchronisation: the three-bank correlator, detection of the common part of a
+// segment, slot choice, reading D1, D2 and the countdown, the frequency estimates, the choice
+// of the data mode and the time-out.
+#include <cmath>
+
+#include "modem/rx/serial_tone_receiver.h"
+
+namespace kavra::modem {
+
+namespace {
+
+constexpr int kStepsPerBlock = 64;  // correlator steps (half symbols) in a 32-symbol block
+// Best patterns of the common part read backwards from the block that just ended.
+constexpr std::array<std::uint8_t, 9> kCommonBackwards{0, 2, 1, 3, 1, 0, 3, 1, 0};
+constexpr int kDetectionMatches = 6;
+constexpr int kSegmentTimeout = 968;  // the next common part is due at 960
+constexpr float kPi = 3.14159265f;
+constexpr float kSlotAverageWeight = 0.15f;
+constexpr float kSmoothing = 0.3f;
+
+// Evaluation order of the patterns in each bank; ties keep the earlier one.
+constexpr std::array<std::array<int, 8>, kCorrelatorBanks> kBankOrder{{
+    {4, 5, 6, 7, 0, 1, 2, 3},
+    {7, 6, 5, 4, 3, 2, 1, 0},
+    {7, 6, 5, 4, 3, 2, 1, 0},
+}};
+
+// Angle of s, or `otherwise` when s carries no phase.
+float AngleOr(Complex s, float otherwise) {
+    if (s.re == 0.0f && s.im == 0.0f) return otherwise;
+    const float a = std::atan2(s.im, s.re);
+    return std::isfinite(a) ? a : otherwise;
+}
+
+}  // namespace
+
+void SerialToneReceiver::CorrelatorStep() noexcept {
+    const auto h = static_cast<std::size_t>(history_pos_);
+    if (search_state_ != kLastSegmentPassed) {
+        // One sample per symbol over the whole ring, oldest first.
+        const float* re = ring_re_.data() + ring_pos_;
+        const float* im = ring_im_.data() + ring_pos_;
+        for (int i = 0; i < kBlockSymbols; ++i) {
+            gather_re_[static_cast<std::size_t>(i)] = re[4 * i];
+            gather_im_[static_cast<std::size_t>(i)] = im[4 * i];
+        }
+        kernels_->correlate(gather_re_.data(), gather_im_.data(), *reference_, sums_);
+        for (int bank = 0; bank < kCorrelatorBanks; ++bank) {
+            const auto b = static_cast<std::size_t>(bank);
+            int best = -1;
+            float best_value = 0.0f;
+            for (int k = 0; k < 8; ++k) {
+                const int pattern = kBankOrder[b][static_cast<std::size_t>(k)];
+                const auto r = static_cast<std::size_t>(bank * 8 + pattern);
+                const float value = ApproxMagnitude(sums_.p[r], sums_.q[r]);
+                if (best < 0 || value > best_value) {
+                    best = pattern;
+                    best_value = value;
+                }
+                if (k == 3) restricted_history_[b][h] = static_cast<std::uint8_t>(best);
+            }
+            full_history_[b][h] = static_cast<std::uint8_t>(best);
+            peak_[b] = best_value;
+        }
+    } else {
+        for (int bank = 0; bank < kCorrelatorBanks; ++bank) {
+            full_history_[static_cast<std::size_t>(bank)][h] = 0;
+            restricted_history_[static_cast<std::size_t>(bank)][h] = 7;
+        }
+    }
+
+    SegmentSchedule();
+    if (slot_ == chosen_slot_) Detect();
+    if (search_state_ != kLastSegmentPassed) UpdateSlotAverages();
+    slot_ = (slot_ + 1) % kSlots;
+    if (search_state_ != kSearching && ++segment_n_ > kSegmentTimeout) LoseSync();
+    history_pos_ = (history_pos_ + 1) % kHistoryLength;
+}
+
+void SerialToneReceiver::Detect() noexcept {
+    bool detected = false;
+    for (int bank = 0; bank < kCorrelatorBanks && !detected; ++bank) {
+        int matches = 0;
+        for (int k = 0; k < 9; ++k) {
+            const int at = (history_pos_ - kStepsPerBlock * k) & (kHistoryLength - 1);
+            if (full_history_[static_cast<std::size_t>(bank)][static_cast<std::size_t>(at)] == kCommonBackwards[static_cast<std::size_t>(k)])
+                ++matches;
+        }
+        detected = matches >= kDetectionMatches;
+    }
+    if (!detected) return;
+
+    const auto s = static_cast<std::size_t>(chosen_slot_);
+    const float z = slot_average_[kBankZ][s];
+    const float y = slot_average_[kBankY][s];
+    const float x = slot_average_[kBankX][s];
+    bank_ = y > z ? kBankY : kBankZ;
+    if (x > (y > z ? y : z)) bank_ = kBankX;
+
+    if (search_state_ == kSearching) {
+        search_state_ = kPreambleSeen;
+        detections_ = 1;
+        phi_fast_ = phi_slow_ = f_int_ = 0.0f;
+        count_a_ = count_b_ = count_c_ = 100;
+        d1_votes_.fill(0);
+        d2_votes_.fill(0);
+        freq_estimated_ = false;
+    } else {
+        ++detections_;
+    }
+    segment_n_ = 0;
+}
+
+void SerialToneReceiver::UpdateSlotAverages() noexcept {
+    const auto s = static_cast<std::size_t>(slot_);
+    for (int bank = 0; bank < kCorrelatorBanks; ++bank) {
+        auto& avg = slot_average_[static_cast<std::size_t>(bank)];
+        avg[s] += (peak_[static_cast<std::size_t>(bank)] - avg[s]) * kSlotAverageWeight;
+        auto& best = best_slot_[static_cast<std::size_t>(bank)];
+        if (avg[s] > avg[static_cast<std::size_t>(best)]) best = slot_;
+    }
+    const auto best_of = [this](int bank) {
+        return slot_average_[static_cast<std::size_t>(bank)][static_cast<std::size_t>(best_slot_[static_cast<std::size_t>(bank)])];
+    };
+    float chosen = best_of(kBankZ);
+    chosen_slot_ = best_slot_[kBankZ];
+    if (best_of(kBankY) > chosen) {
+        chosen = best_of(kBankY);
+        chosen_slot_ = best_slot_[kBankY];
+    }
+    if (best_of(kBankX) > chosen) chosen_slot_ = best_slot_[kBankX];
+}
+
+void SerialToneReceiver::SegmentSchedule() noexcept {
+    const int chosen = restricted_history_[static_cast<std::size_t>(bank_)][static_cast<std::size_t>(history_pos_)];
+    switch (segment_n_) {
+        case 64:  // D1 block
+            ++d1_votes_[static_cast<std::size_t>(chosen - 4)];
+            break;
+        case 128:  // D2 block
+            ++d2_votes_[static_cast<std::size_t>(chosen - 4)];
+            break;
+        case 192:
+            c1_ = chosen;
+            break;
+        case 256:
+            c2_ = chosen;
+            StoreRing(kLastSegmentBlock);
+            break;
+        case 320: {
+            c3_ = chosen;
+            const int count = 16 * c1_ + 4 * c2_ + c3_ - 84;
+            count_a_ = count_b_;
+            count_b_ = count_c_;
+            count_c_ = count;
+            // A count that breaks a descending run is taken from its neighbours.
+            if (count_a_ - count_c_ == 2) count_b_ = count_a_ - 1;
+            if (count_a_ - count_b_ == 1) count_c_ = count_b_ - 1;
+            if (count_b_ - count_c_ == 1) count_a_ = count_b_ + 1;
+            if (count_c_ == 0) {
+                StoreRing(0);
+                // In a last segment C1 = C2 = C3 = pattern 4: C2 and C3 are one pattern 32
+                // symbols apart, the coarse estimate's form.
+                last_segment_theta_ = AngleOr(CorrelateWithRing(kLastSegmentBlock), 0.0f);
+            }
+            break;
+        }
+        case 384:  // closing 0 block
+            if (count_c_ != 0) StoreRing(0);
+            else EndOfLastSegment();
+            break;
+        case 448:  // first 0 block of the next segment
+            CoarseEstimate(freq_estimated_);
+            StoreRing(1);
+            break;
+        case 512:
+            StoreRing(2);
+            break;
+        case 576:
+            StoreRing(3);
+            break;
+        case 640:
+            fine_sum_ = CorrelateWithRing(1);
+            break;
+        case 704: {
+            const Complex s = CorrelateWithRing(2);
+            fine_sum_.re += s.re;
+            fine_sum_.im += s.im;
+            break;
+        }
+        case 768: {
+            const Complex s = CorrelateWithRing(3);
+            fine_sum_.re += s.re;
+            fine_sum_.im += s.im;
+            FineEstimate();
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+void SerialToneReceiver::StoreRing(int block) noexcept {
+    const auto b = static_cast<std::size_t>(block);
+    for (int k = 0; k < kRingLength; ++k) {
+        stored_re_[b][static_cast<std::size_t>(k)] = ring_re_[static_cast<std::size_t>(ring_pos_ + k)];
+        stored_im_[b][static_cast<std::size_t>(k)] = ring_im_[static_cast<std::size_t>(ring_pos_ + k)];
+    }
+}
+
+// Sum of stored sample times the conjugate of the current ring sample.
+Complex SerialToneReceiver::CorrelateWithRing(int block) const noexcept {
+    const auto b = static_cast<std::size_t>(block);
+    Complex s{};
+    for (int k = 0; k < kRingLength; ++k) {
+        const float a = stored_re_[b][static_cast<std::size_t>(k)];
+        const float bb = stored_im_[b][static_cast<std::size_t>(k)];
+        const float c = ring_re_[static_cast<std::size_t>(ring_pos_ + k)];
+        const float d = ring_im_[static_cast<std::size_t>(ring_pos_ + k)];
+        s.re += a * c + bb * d;
+        s.im += bb * c - a * d;
+    }
+    return s;
+}
+
+void SerialToneReceiver::CoarseEstimate(bool smooth) noexcept {
+    const Complex s = CorrelateWithRing(0);
+    if (smooth) theta_c_ += (AngleOr(s, theta_c_) - theta_c_) * kSmoothing;
+    else theta_c_ = AngleOr(s, 0.0f);
+}
+
+void SerialToneReceiver::FineEstimate() noexcept {
+    // Three block pairs 96 symbols apart: range +-symbol_rate/192, ambiguity symbol_rate/96
+    // (25 Hz at 2400 Bd), resolved with the coarse phase (blocks 32 symbols apart, alias period
+    // symbol_rate/32 = 75 Hz), then the bank decides between the aliases +-symbol_rate/32.
+    const float half_rate = 0.5f * profile_.symbol_rate;
+    const float ambiguity = profile_.symbol_rate / 96.0f;
+    const float alias = profile_.symbol_rate / 32.0f;
+    float f = AngleOr(fine_sum_, 0.0f) * (1.0f / kPi) * half_rate * (1.0f / 96.0f);
+    const float tc = theta_c_;
+    if (f <= 0.0f) {
+        if (tc >= 0.0f && tc <= 2.6179938f && tc > 0.5235988f) f += ambiguity;
+        else if (tc > 2.6179938f) f -= ambiguity;
+        else if (tc < -1.5707964f) f -= ambiguity;
+    } else {
+        if (tc >= -2.6179938f && tc <= -0.5235988f) f -= ambiguity;
+        else if (tc < -2.6179938f) f += ambiguity;
+        else if (tc > 1.5707964f) f += ambiguity;
+    }
+    const auto s = static_cast<std::size_t>(chosen_slot_);
+    const float z = slot_average_[kBankZ][s];
+    const float y = slot_average_[kBankY][s];
+    const float x = slot_average_[kBankX][s];
+    if (y > z && y > x && f > 0.0f) f -= alias;
+    if (x > z && x > y && f < 0.0f) f += alias;
+
+    if (!freq_estimated_) {
+        freq_hz_ = f;
+        freq_estimated_ = true;
+        training_index_ = 10;
+    } else {
+        freq_hz_ += (f - freq_hz_) * kSmoothing;
+    }
+    f_pre_ = freq_hz_ * (1.0f / profile_.symbol_rate) * kPhaseCycle;
+}
+
+void SerialToneReceiver::EndOfLastSegment() noexcept {
+    theta_c_ = AngleOr(CorrelateWithRing(0), 0.0f);
+    if (!freq_estimated_) {
+        // The first segment seen is already the last.  Its C3 and closing blocks hold
+        // different patterns, so the frequency comes from its C2 and C3 blocks instead (both
+        // pattern 4), resolved between the aliases by the bank as in the fine estimate.
+        const float alias = profile_.symbol_rate / 32.0f;
+        freq_hz_ = last_segment_theta_ * (1.0f / kPi) * 0.5f * profile_.symbol_rate * (1.0f / 32.0f);
+        const auto s = static_cast<std::size_t>(chosen_slot_);
+        const float z = slot_average_[kBankZ][s];
+        const float y = slot_average_[kBankY][s];
+        const float x = slot_average_[kBankX][s];
+        if (y > z && y > x && freq_hz_ > 0.0f) freq_hz_ -= alias;
+        if (x > z && x > y && freq_hz_ < 0.0f) freq_hz_ += alias;
+        f_pre_ = freq_hz_ * (1.0f / profile_.symbol_rate) * kPhaseCycle;
+        freq_estimated_ = true;
+        training_index_ = 298;
+    }
+    search_state_ = kLastSegmentPassed;
+    segment_n_ = 0;
+    int d1 = 4;
+    int d2 = 4;
+    for (int d = 5; d < 8; ++d) {
+        if (d1_votes_[static_cast<std::size_t>(d - 4)] > d1_votes_[static_cast<std::size_t>(d1 - 4)]) d1 = d;
+        if (d2_votes_[static_cast<std::size_t>(d - 4)] > d2_votes_[static_cast<std::size_t>(d2 - 4)]) d2 = d;
+    }
+    ApplyDataMode(d1, d2);
+}
+
+void SerialToneReceiver::ApplyDataMode(int d1, int d2) noexcept {
+    const DataModeSelection sel = SelectDataMode(d1, d2);
+    if (sel.mode >= 0) mode_index_ = sel.mode;
+    decisions_ = sel.decisions;
+    frames_per_block_ = sel.frames_per_block;
+    normal_table_ = &tables_->Normal(sel.layout);
+    last_table_ = &tables_->Last(d1, d2);
+    current_table_ = normal_table_;
+    frame_counter_ = 0;
+}
+
+void SerialToneReceiver::LoseSync() noexcept {
+    detections_ = 0;
+    ClearTrace();
+    ResetTracking();
+    search_state_ = kSearching;
+    segment_n_ = 0;
+    output_.flags.fetch_or(kRxFlagSyncLost, std::memory_order_release);
+}
+
+}  // namespace kavra::modem

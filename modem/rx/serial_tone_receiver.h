@@ -1,0 +1,241 @@
+// The per-sample serial-tone receiver: front end (card-rate correction, mixing to baseband,
+// low-pass filtering, symbol-timing interpolation, AGC), preamble synchronisation, equaliser
+// training, data demodulation with carrier and timing tracking, S/N estimation and the hand-off
+// of every interleaver block to the block decoder.  One design serves both modem types; the
+// profile supplies the rates, the carrier and the front-end filter.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "modem/common/lagrange_table.h"
+#include "modem/common/receiver_output.h"
+#include "modem/rx/receiver_kernels.h"
+#include "modem/rx/receiver_profile.h"
+#include "modem/rx/receiver_tables.h"
+
+namespace kavra::modem {
+
+class BlockDecoder;
+
+// Capture card rates the receiver accepts: within 5 % of 48000 Hz.  Rates outside are clamped
+// to that window (a mistyped setting must not stall the rate converter).
+inline constexpr int kMinCaptureCardRate = 45600;
+inline constexpr int kMaxCaptureCardRate = 50400;
+constexpr bool IsAcceptableCaptureCardRate(long long hz) {
+    return hz >= kMinCaptureCardRate && hz <= kMaxCaptureCardRate;
+}
+
+// BasebandRing: 32 symbols of 4 samples.
+inline constexpr int kBasebandRingLength = 128;
+
+// SearchState values.
+inline constexpr int kSearching = 0;
+inline constexpr int kPreambleSeen = 1;
+inline constexpr int kLastSegmentPassed = 2;
+
+class SerialToneReceiver {
+public:
+    // `output` is the record shared with the other receiver and the host; it must outlive the
+    // receiver.  The host sets output.rx_carrier and output.card_rate.
+    SerialToneReceiver(int modem_type, ReceiverOutput& output);
+    ~SerialToneReceiver();
+    SerialToneReceiver(const SerialToneReceiver&) = delete;
+    SerialToneReceiver& operator=(const SerialToneReceiver&) = delete;
+
+    // One SampleRing sample (9600 or 8000 samples/s nominal).  Never allocates or blocks; the
+    // host reads output.flags after each call and writes 0 to it.
+    void ProcessSample(std::int16_t sample) noexcept;
+
+    // Clears the S/N window, the correlator slot averages and slot choice, the equaliser taps
+    // and covariance, and the carrier-loop terms.
+    void ResetTracking() noexcept;
+
+    // The SIMD equaliser and correlator kernels when `use_simd` and the processor allows it,
+    // else the portable ones.  Both compute the same values.
+    void SelectKernels(bool use_simd) noexcept;
+
+    // --- read-only views for tests, benchmarks and diagnostics ---
+    int modem_type() const noexcept { return profile_.modem_type; }
+    const ReceiverKernels& kernels() const noexcept { return *kernels_; }
+    int search_state() const noexcept { return search_state_; }
+    bool in_data_mode() const noexcept { return data_mode_; }
+    float timing_phase() const noexcept { return tau_; }      // 1/201 sample units
+    float quality() const noexcept { return quality_; }
+    float frequency_estimate_hz() const noexcept { return freq_hz_; }
+    const RlsState& equalizer() const noexcept { return *rls_; }
+    // Feed-forward tap of largest magnitude (the symbol-timing loop keeps it at 18).
+    int MainTap() const noexcept;
+    // Known data symbols decided wrongly since the last switch to data.
+    int wrong_known_decisions() const noexcept { return wrong_known_; }
+    // Baseband samples produced by the rate converter since construction.
+    long long baseband_sample_count() const noexcept { return baseband_count_; }
+    float agc_level() const noexcept { return agc_slow_; }
+    // The BasebandRing, oldest sample first.
+    std::array<Complex, kBasebandRingLength> BasebandRing() const noexcept;
+
+private:
+    static constexpr int kRingLength = kBasebandRingLength;
+    static constexpr int kHistoryLength = 2048;
+    static constexpr int kSlots = 64;
+
+    void ProcessBasebandSample(float x) noexcept;
+    void ProcessZ(float re, float im) noexcept;
+
+    // Synchronisation.
+    void CorrelatorStep() noexcept;
+    void SegmentSchedule() noexcept;
+    void Detect() noexcept;
+    void UpdateSlotAverages() noexcept;
+    void StoreRing(int block) noexcept;
+    Complex CorrelateWithRing(int block) const noexcept;
+    void CoarseEstimate(bool smooth) noexcept;
+    void FineEstimate() noexcept;
+    void EndOfLastSegment() noexcept;
+    void ApplyDataMode(int d1, int d2) noexcept;
+    void LoseSync() noexcept;
+
+    // Equaliser and decisions.
+    void TrainingSymbol() noexcept;
+    void StartData() noexcept;
+    void DataSymbol() noexcept;
+    void FormEqualizerInput() noexcept;
+    Complex EqualizerOutput() const noexcept;
+    void RlsUpdate(Complex error, Complex reference, float g, int reset_after) noexcept;
+    void TimingStep() noexcept;
+    void EndFrame() noexcept;
+    void PutTrace(Complex point) noexcept;
+    void ClearTrace() noexcept;
+    float Hz(float phase_step) const noexcept { return phase_step * profile_.hz_per_phase_step(); }
+
+    const ReceiverProfile& profile_;
+    ReceiverOutput& output_;
+    std::unique_ptr<BlockDecoder> decoder_;
+    const ReceiverKernels* kernels_;
+
+    // Constant tables.
+    SineTable sine_;
+    LagrangeTable lagrange_;
+    SnrMap snr_map_;
+    std::unique_ptr<PreambleReference> reference_;
+    std::unique_ptr<FrameTables> tables_;
+    int filter_length_;  // taps up to the last non-zero one
+
+    // Rate converter: 7 samples (stored twice so a window is contiguous), position of the oldest.
+    std::array<float, 14> conv_ring_{};
+    int conv_pos_ = 0;
+    float conv_phase_ = 0.0f;
+    float conv_step_ = 100.5f;
+    int conv_toggle_ = 0;
+    int card_rate_hz_ = 0;
+
+    // Mixer.
+    long long baseband_count_ = 0;
+    int carrier_hz_ = -1;
+    float mix_step_ = 0.0f;
+    float mix_phase_ = 0.0f;
+
+    // Baseband filter delay lines (stored twice), position of the oldest.
+    std::array<float, 2 * kBasebandFilterTaps> filt_re_{};
+    std::array<float, 2 * kBasebandFilterTaps> filt_im_{};
+    int filt_pos_ = 0;
+
+    // Timing interpolator: 7 complex samples (stored twice), timing phase tau and the symbol
+    // quarter (sigma = quarter / 4).
+    std::array<float, 14> tint_re_{};
+    std::array<float, 14> tint_im_{};
+    int tint_pos_ = 0;
+    float tau_ = 0.0f;
+    int quarter_ = 0;
+
+    // AGC levels: slow A, fast B.
+    float agc_slow_ = 0.0f;
+    float agc_fast_ = 0.0f;
+
+    // BasebandRing (stored twice), position of the oldest sample.
+    std::array<float, 2 * kRingLength> ring_re_{};
+    std::array<float, 2 * kRingLength> ring_im_{};
+    int ring_pos_ = 0;
+
+    // Correlator.
+    std::array<std::array<std::uint8_t, kHistoryLength>, kCorrelatorBanks> full_history_{};
+    std::array<std::array<std::uint8_t, kHistoryLength>, kCorrelatorBanks> restricted_history_{};
+    int history_pos_ = 0;
+    std::array<float, kCorrelatorBanks> peak_{};
+    std::array<std::array<float, kSlots>, kCorrelatorBanks> slot_average_{};
+    std::array<int, kCorrelatorBanks> best_slot_{};
+    int slot_ = 0;
+    int chosen_slot_ = 0;
+    int bank_ = 0;
+    CorrelatorSums sums_{};
+    std::array<float, kBlockSymbols> gather_re_{};
+    std::array<float, kBlockSymbols> gather_im_{};
+
+    // Preamble state.
+    int search_state_ = kSearching;
+    int segment_n_ = 0;
+    int detections_ = 0;
+    bool freq_estimated_ = false;
+    std::array<int, 4> d1_votes_{};
+    std::array<int, 4> d2_votes_{};
+    int c1_ = 4, c2_ = 4, c3_ = 4;
+    int count_a_ = 100, count_b_ = 100, count_c_ = 100;
+    // R0..R3, and the C2 block of the current segment.
+    static constexpr int kLastSegmentBlock = 4;
+    std::array<std::array<float, kRingLength>, 5> stored_re_{};
+    std::array<std::array<float, kRingLength>, 5> stored_im_{};
+    float last_segment_theta_ = 0.0f;  // radians, C2 against C3 of a last segment
+    Complex fine_sum_{};
+    float theta_c_ = 0.0f;  // radians
+    float freq_hz_ = 0.0f;
+    float f_pre_ = 0.0f;    // 1/4000 cycle per symbol
+    int training_index_ = 0;
+
+    // Data mode.
+    bool data_mode_ = false;
+    int mode_index_ = 0;
+    Modulation decisions_ = Modulation::Psk8;
+    int frames_per_block_ = 3;
+    const SymbolTable* normal_table_ = nullptr;
+    const SymbolTable* last_table_ = nullptr;
+    const SymbolTable* current_table_ = nullptr;
+    int frame_position_ = 0;
+    int frame_counter_ = 0;
+    bool first_block_ = false;
+
+    // Equaliser and tracking.
+    std::unique_ptr<RlsState> rls_;
+    int eq_counter_ = 0;
+    float psi_ = 0.0f;      // carrier phase, 1/4000 cycle
+    float phi_fast_ = 0.0f;
+    float phi_slow_ = 0.0f;
+    float f_int_ = 0.0f;    // 1/4000 cycle per symbol, within +-64
+
+    // S/N and frame statistics.
+    float snr_sum_ = 0.0f;
+    int snr_count_ = 0;
+    float frame_error_sum_ = 0.0f;
+    int frame_symbol_count_ = 0;
+    float frame_min_ = 100.0f;
+    float frame_max_ = -100.0f;
+    // The S/N window at the start of the last two known runs, for frames too short to
+    // complete a window.
+    struct WindowMark {
+        float sum = 0.0f;
+        int count = 0;
+    };
+    std::array<WindowMark, 2> run_start_{};
+    bool previous_known_ = false;
+
+    // Soft-value scale.
+    float scale_ = 10.0f;
+    float scale_error_ = 0.0f;
+    int scale_wrong_ = 0;
+    int scale_count_ = 0;
+
+    float quality_ = 1.0f;
+    int wrong_known_ = 0;
+};
+
+}  // namespace kavra::modem
