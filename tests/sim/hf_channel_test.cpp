@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -67,6 +68,8 @@ struct RateCase {
     double ppm;
 };
 
+void PrintTo(const RateCase& c, std::ostream* os) { *os << c.in_rate << " -> " << c.out_rate << " Hz, " << c.ppm << " ppm"; }
+
 class ChannelAlignment : public ::testing::TestWithParam<RateCase> {};
 
 TEST_P(ChannelAlignment, OutputIsTheInputReadAtTheScaledInstants) {
@@ -109,6 +112,10 @@ struct OffsetCase {
     double offset_hz;
     double ppm;
 };
+
+void PrintTo(const OffsetCase& c, std::ostream* os) {
+    *os << c.in_rate << " -> " << c.out_rate << " Hz, " << c.offset_hz << " Hz, " << c.ppm << " ppm";
+}
 
 class ChannelOffsets : public ::testing::TestWithParam<OffsetCase> {};
 
@@ -169,6 +176,10 @@ struct SnrCase {
     int out_rate;
     double snr_db;
 };
+
+void PrintTo(const SnrCase& c, std::ostream* os) {
+    *os << modem::ProfileInfo(c.profile).name << " -> " << c.out_rate << " Hz, SNR " << c.snr_db << " dB";
+}
 
 class ChannelSnr : public ::testing::TestWithParam<SnrCase> {};
 
