@@ -156,14 +156,19 @@ FaderRun RunFader(const FadingSettings& f, double seconds, std::uint64_t seed) {
 }
 
 // z_k[m] = y[m] conj(x[m - L - k]).
-std::vector<C> Despread(const FaderRun& r, int k) {
-    const std::size_t shift = static_cast<std::size_t>(WattersonFader::kLatency + k);
-    std::vector<C> z(r.y.size() - shift);
-    for (std::size_t m = shift; m < r.y.size(); ++m) z[m - shift] = r.y[m] * std::conj(r.x[m - shift]);
-    return z;
+C Despread(const FaderRun& r, int k, std::size_t m) {
+    return r.y[m] * std::conj(r.x[m - static_cast<std::size_t>(WattersonFader::kLatency + k)]);
 }
 
-double PathPower(const FaderRun& r, int k) { return Autocorrelation(Despread(r, k), 1).real(); }
+// Mean of z_j[m + lag] conj(z_k[m]).
+C DespreadCorrelation(const FaderRun& r, int j, int k, std::size_t lag) {
+    const std::size_t start = static_cast<std::size_t>(WattersonFader::kLatency + std::max(j, k));
+    C sum = 0;
+    for (std::size_t m = start; m + lag < r.y.size(); ++m) sum += Despread(r, j, m + lag) * std::conj(Despread(r, k, m));
+    return sum / static_cast<double>(r.y.size() - lag - start);
+}
+
+double PathPower(const FaderRun& r, int k) { return DespreadCorrelation(r, k, k, 1).real(); }
 
 class FaderPaths : public ::testing::TestWithParam<NamedFading> {};
 
@@ -172,7 +177,7 @@ TEST_P(FaderPaths, PowerDelayAndSpreadOfEachPath) {
     const double spread = p.fading.spread_hz;
     // Enough time for 1000 looks where that is affordable; slow fading is measured for power
     // and spread on the gain process itself (DopplerTapStatistics).
-    const double seconds = std::clamp(1000 * LookSeconds(spread), 20.0, 120.0);
+    const double seconds = std::clamp(1000 * LookSeconds(spread), 10.0, 60.0);
     const double looks = seconds / LookSeconds(spread);
     const auto run = RunFader(p.fading, seconds, 2024);
     const double delay = p.fading.delay_ms * 8.0;  // samples at 8000 Hz
@@ -207,7 +212,7 @@ TEST_P(FaderPaths, PowerDelayAndSpreadOfEachPath) {
     // Nothing at lags that hold no path.
     EXPECT_LT(profile[1], 0.01);
 
-    if (looks < 900) return;
+    if (looks < 990) return;
     EXPECT_NEAR(profile[0] / 0.5, 1.0, 0.10);
     // A fractional delay goes through the band-limited interpolator, which rightly drops part of
     // this white test signal; its power is checked on a real signal (ChannelFading).
@@ -215,23 +220,19 @@ TEST_P(FaderPaths, PowerDelayAndSpreadOfEachPath) {
         EXPECT_NEAR(second_power / 0.5, 1.0, 0.10);
     }
     // Spread of each path from its despread gain: R(tau) / R(one sample) at rho ~ 0.5.
-    const auto z1 = Despread(run, 0);
     const auto lag = static_cast<std::size_t>(std::lround(LagFor(0.5, spread) * 8000));
-    const double rho1 = std::abs(Autocorrelation(z1, lag)) / profile[0];
+    const double rho1 = std::abs(DespreadCorrelation(run, 0, 0, lag)) / profile[0];
     const double spread1 = SpreadFromCorrelation(rho1, static_cast<double>(lag) / 8000);
     std::printf("  [measured] fader %s: path 1 spread %.3f Hz (%.3g)\n", p.name.c_str(), spread1, spread);
     EXPECT_NEAR(spread1 / spread, 1.0, 0.10);
     if (delay == std::floor(delay)) {
-        const auto z2 = Despread(run, static_cast<int>(delay));
-        const double rho2 = std::abs(Autocorrelation(z2, lag)) / profile[static_cast<std::size_t>(delay)];
+        const int d = static_cast<int>(delay);
+        const double rho2 = std::abs(DespreadCorrelation(run, d, d, lag)) / profile[static_cast<std::size_t>(d)];
         const double spread2 = SpreadFromCorrelation(rho2, static_cast<double>(lag) / 8000);
         std::printf("  [measured] fader %s: path 2 spread %.3f Hz (%.3g)\n", p.name.c_str(), spread2, spread);
         EXPECT_NEAR(spread2 / spread, 1.0, 0.10);
         // The paths fade independently.
-        C cross = 0;
-        const std::size_t n = std::min(z1.size(), z2.size()) - 1;
-        for (std::size_t m = 0; m < n; ++m) cross += z1[m + 1] * std::conj(z2[m]);
-        EXPECT_LT(std::abs(cross) / static_cast<double>(n), 0.05);
+        EXPECT_LT(std::abs(DespreadCorrelation(run, 0, d, 1)), 0.05);
     }
 }
 
@@ -240,7 +241,7 @@ INSTANTIATE_TEST_SUITE_P(Channels, FaderPaths,
                              auto v = Presets();
                              v.push_back({"free_1_3ms_3Hz", {1.3, 3.0}});
                              v.push_back({"free_0_7ms_20Hz", {0.7, 20.0}});
-                             v.push_back({"free_6ms_8Hz", {6.0, 8.0}});
+                             v.push_back({"free_6ms_18Hz", {6.0, 18.0}});
                              v.push_back({"free_0ms_10Hz", {0.0, 10.0}});
                              return v;
                          }()),
@@ -251,9 +252,9 @@ INSTANTIATE_TEST_SUITE_P(Channels, FaderPaths,
 // paths fading at 10 Hz, a whole and a fractional number of samples apart.  Path gains are
 // estimated every 5 ms by least squares on the analytic input and its exactly delayed copy.
 
-// `a` delayed by `d` samples (any real d), through the spectrum.
+// `a` delayed by `d` samples (any real d), through the spectrum (the start wraps around).
 std::vector<C> Delayed(const std::vector<C>& a, double d) {
-    const std::size_t n = testing::NextPowerOfTwo(2 * a.size());
+    const std::size_t n = testing::NextPowerOfTwo(a.size() + 4096);
     std::vector<C> b(n);
     std::copy(a.begin(), a.end(), b.begin());
     testing::Fft(b, false);
@@ -300,7 +301,7 @@ TEST_P(ChannelFading, RealTransmissionShowsBothPathsAtTheirDelayPowerAndSpread) 
     constexpr int kLags = 30;
     std::vector<double> pdp(kLags, 0.0);
     std::vector<C> g1, g2;
-    const std::size_t first = 2000, last = x.size() - 2000;  // inside the transmission
+    const std::size_t first = 4000, last = x.size() - 4000;  // inside the transmission, away from the ends
     for (std::size_t w = first; w + kWindow <= last; w += kWindow) {
         double energy = 0;
         for (std::size_t n = w; n < w + kWindow; ++n) energy += std::norm(xa[n]);

@@ -22,13 +22,15 @@ inline void Fft(std::vector<Complex>& a, bool inverse) {
         j ^= bit;
         if (i < j) std::swap(a[i], a[j]);
     }
+    std::vector<Complex> twiddle(n / 2);
+    for (std::size_t k = 0; k < n / 2; ++k)
+        twiddle[k] = std::polar(1.0, (inverse ? 2 : -2) * kPi * static_cast<double>(k) / static_cast<double>(n));
     for (std::size_t len = 2; len <= n; len <<= 1) {
-        const double angle = 2 * kPi / static_cast<double>(len) * (inverse ? 1 : -1);
+        const std::size_t stride = n / len;
         for (std::size_t i = 0; i < n; i += len) {
             for (std::size_t k = 0; k < len / 2; ++k) {
-                const Complex w = std::polar(1.0, angle * static_cast<double>(k));
                 const Complex u = a[i + k];
-                const Complex v = a[i + k + len / 2] * w;
+                const Complex v = a[i + k + len / 2] * twiddle[k * stride];
                 a[i + k] = u + v;
                 a[i + k + len / 2] = u - v;
             }
@@ -44,9 +46,10 @@ inline std::size_t NextPowerOfTwo(std::size_t n) {
     return p;
 }
 
-// x + j H{x}: negative frequencies removed, positive ones doubled (zero padded to a power of two).
+// x + j H{x}: negative frequencies removed, positive ones doubled (zero padded to a power of
+// two; the first and last few thousand samples feel the wrap-around).
 inline std::vector<Complex> Analytic(std::span<const float> x) {
-    const std::size_t n = NextPowerOfTwo(2 * x.size());
+    const std::size_t n = NextPowerOfTwo(x.size() + 4096);
     std::vector<Complex> a(n);
     for (std::size_t i = 0; i < x.size(); ++i) a[i] = x[i];
     Fft(a, false);
