@@ -204,9 +204,11 @@ void SerialToneReceiver::DataSymbol() noexcept {
         phi_slow_ += (p - phi_slow_) / 64.0f;
         f_int_ = Clip(f_int_ - 0.005f * phi_slow_, 64.0f);
 
-        // The decided channel symbol equals the known one exactly when the decision is 0.
+        // The decided channel symbol equals the known one exactly when the decision is 0.  A
+        // ring of exact zeros (digital silence) holds no symbol at all: the decision there
+        // comes from the equaliser's own fed-back decisions and counts as wrong.
         const float beta = decisions_ == Modulation::Psk8 || decisions_ == Modulation::Uncoded8 ? 0.004f : 0.005f;
-        if (m == 0) {
+        if (m == 0 && zero_run_ < kRingLength) {
             quality_ += (1.0f - quality_) * beta;
         } else {
             quality_ -= quality_ * beta;

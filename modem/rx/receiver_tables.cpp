@@ -56,8 +56,8 @@ SymbolTable BuildPreambleSymbolTable() {
         const int pattern = kSegmentPatterns[static_cast<std::size_t>(position / 32)];
         table[static_cast<std::size_t>(i)] =
             pattern < 0 ? std::int16_t{-1}
-                        : static_cast<std::int16_t>((kChannelSymbolPatterns[static_cast<std::size_t>(pattern)]
-                                                                          [static_cast<std::size_t>(position % 32)]));
+                        : static_cast<std::int16_t>(kChannelSymbolPatterns[static_cast<std::size_t>(pattern)]
+                                                                          [static_cast<std::size_t>(position % 32)]);
     }
     return table;
 }

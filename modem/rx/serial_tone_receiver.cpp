@@ -194,6 +194,11 @@ void SerialToneReceiver::ProcessZ(float re, float im) noexcept {
     ring_re_[rp] = ring_re_[rp + kRingLength] = re;
     ring_im_[rp] = ring_im_[rp + kRingLength] = im;
     ring_pos_ = (ring_pos_ + 1) & (kRingLength - 1);
+    if (re == 0.0f && im == 0.0f) {
+        if (zero_run_ < kRingLength) ++zero_run_;
+    } else {
+        zero_run_ = 0;
+    }
 }
 
 void SerialToneReceiver::PutTrace(Complex point) noexcept {

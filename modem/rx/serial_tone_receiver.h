@@ -157,6 +157,7 @@ private:
     std::array<float, 2 * kRingLength> ring_re_{};
     std::array<float, 2 * kRingLength> ring_im_{};
     int ring_pos_ = 0;
+    int zero_run_ = 0;  // exactly zero samples appended in a row, up to the ring length
 
     // Correlator.
     std::array<std::array<std::uint8_t, kHistoryLength>, kCorrelatorBanks> full_history_{};
