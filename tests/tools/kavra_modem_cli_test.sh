@@ -69,5 +69,53 @@ rm -f out.wav
 [ $rc -eq 2 ] && ok || fail "full standard output: exit $rc"
 "$tool" tx --help > help.txt && grep -q -- '--card-rate' help.txt && ok || fail "tx --help"
 
+# channel: lengths and rates, repeatability, streams, and its wrong arguments.
+"$tool" channel -i a.wav -o ch1.wav 2>/dev/null && check_wav ch1.wav 48000 86400 || fail "channel plain"
+"$tool" channel --rate 8000 -i a.wav -o ch2.wav 2>/dev/null && check_wav ch2.wav 8000 14400 || fail "channel to 8000"
+"$tool" channel --rate 48000 -i d.wav -o ch3.wav 2>/dev/null && check_wav ch3.wav 48000 $((4320 * 4 * 6)) || fail "channel 8000 to 48000"
+"$tool" channel --clock-ppm 1000 -i a.wav -o ch4.wav 2>/dev/null && check_wav ch4.wav 48000 86314 || fail "channel clock offset"
+"$tool" channel --fading poor --snr 10 --freq-offset 3 --seed 9 -i a.wav -o ch5.wav 2>/dev/null && check_wav ch5.wav 48000 86400 || fail "channel everything"
+"$tool" channel --fading poor --snr 10 --freq-offset 3 --seed 9 < a.wav > ch6.wav 2>/dev/null && cmp -s ch5.wav ch6.wav && ok || fail "channel: same seed, or stdin/stdout, gives other samples"
+"$tool" channel --fading poor --snr 10 --freq-offset 3 --seed 10 -i a.wav -o ch7.wav 2>/dev/null && ! cmp -s ch5.wav ch7.wav && ok || fail "channel: another seed gives the same samples"
+"$tool" channel --delay 1.3 --spread 3 --snr 20 -i a.wav -o ch8.wav 2> err.txt && check_wav ch8.wav 48000 86400 || fail "channel free fading"
+grep -q "1.3 ms, 3 Hz" err.txt && grep -q "SNR 20 dB in 3 kHz" err.txt && ok || fail "channel summary line: $(cat err.txt)"
+"$tool" channel --fading flutter --spread 5 -i a.wav -o ch9.wav 2> err.txt && grep -q "flutter (0.5 ms, 5 Hz)" err.txt && ok || fail "channel preset override"
+"$tool" channel -i e.wav -o /dev/null 2>/dev/null && ok || fail "channel on an empty-message burst"
+"$tool" tx --type 0 --mode 0 -i empty.bin 2>/dev/null | head -c 44 > silent.wav
+"$tool" channel --snr 10 --signal-rms 1000 -i silent.wav -o ch10.wav 2>/dev/null && check_wav ch10.wav 48000 0 || fail "channel on an empty WAV"
+"$tool" channel --snr 0 --gain 20 -i a.wav -o ch11.wav 2> err.txt && grep -q "[1-9][0-9]* samples clipped" err.txt && ok || fail "channel: clipping not reported ($(cat err.txt))"
+cp a.wav rate44k.wav
+printf '\x44\xac\x00\x00\x88\x58\x01\x00' | dd of=rate44k.wav bs=1 seek=24 conv=notrunc 2>/dev/null
+head -c 44 a.wav > zeros.wav && head -c 96000 /dev/zero >> zeros.wav
+printf '\x24\x77\x01\x00' | dd of=zeros.wav bs=1 seek=4 conv=notrunc 2>/dev/null
+printf '\x00\x77\x01\x00' | dd of=zeros.wav bs=1 seek=40 conv=notrunc 2>/dev/null
+"$tool" channel --snr 10 -i zeros.wav -o ch12.wav 2>/dev/null; [ $? -eq 2 ] && ok || fail "channel: noise on silence without --signal-rms"
+"$tool" channel --snr 10 --signal-rms 5000 -i zeros.wav -o ch12.wav 2>/dev/null && check_wav ch12.wav 48000 48000 || fail "channel: noise on silence"
+bad channel --fading awful -i a.wav
+bad channel --fading none --delay 1 -i a.wav
+bad channel --delay 1 -i a.wav
+bad channel --spread 1 -i a.wav
+bad channel --delay 11 --spread 1 -i a.wav
+bad channel --delay -1 --spread 1 -i a.wav
+bad channel --fading poor --spread 0 -i a.wav
+bad channel --fading poor --spread 60 -i a.wav
+bad channel --snr 200 -i a.wav
+bad channel --snr abc -i a.wav
+bad channel --snr nan -i a.wav
+bad channel --signal-rms 0 --snr 3 -i a.wav
+bad channel --freq-offset 600 -i a.wav
+bad channel --clock-ppm 60000 -i a.wav
+bad channel --rate 44100 -i a.wav
+bad channel --gain 100 -i a.wav
+bad channel --seed -1 -i a.wav
+bad channel -i missing.wav
+bad channel -i .
+bad channel -i msg.bin
+bad channel -i rate44k.wav
+bad channel --snr 10 -i zeros.wav
+"$tool" channel -i a.wav > /dev/full 2> err.txt; rc=$?
+[ $rc -eq 2 ] && ok || fail "channel: full standard output: exit $rc"
+"$tool" channel --help > help.txt && grep -q -- '3000 Hz' help.txt && grep -q -- '--clock-ppm' help.txt && ok || fail "channel --help"
+
 echo "$pass passed, $failures failed"
 [ $failures -eq 0 ]
