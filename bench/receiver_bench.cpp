@@ -1,0 +1,148 @@
+// Receiver speed: seconds of 48000 Hz capture audio processed per second of CPU (the
+// real-time factor, counter "x_realtime"), for both modem types and both kernel sets, while
+// searching (noise, the correlator runs) and while demodulating data (equaliser and decoder).
+// Also checks that ProcessSample allocates nothing (counter "allocations" must be 0).
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <random>
+#include <vector>
+
+#include "modem/common/mode_table.h"
+#include "modem/rx/serial_tone_receiver.h"
+#include "modem/tx/serial_tone_transmitter.h"
+
+namespace {
+
+std::atomic<long long> g_allocations{0};
+
+}  // namespace
+
+// Counting allocator for this program only; out of line so that optimised builds do not see
+// malloc() and free() paired with new and delete.
+[[gnu::noinline]] void* operator new(std::size_t size) {
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace kavra::modem {
+namespace {
+
+// SampleRing samples (every 5th or 6th capture sample) of one long transmission.
+struct Recording {
+    std::vector<std::int16_t> ring;
+    std::size_t data_start = 0;  // first sample after the preamble has been received
+};
+
+const Recording& LongTransmission(int type) {
+    static Recording recordings[2];
+    Recording& r = recordings[type];
+    if (!r.ring.empty()) return r;
+    const auto profile = type == 0 ? TransmitProfile::Profile2400At48k : TransmitProfile::Profile2000At48k;
+    constexpr int kMode = 1;  // 2400 (2000) long: 8-PSK, the heaviest data mode
+    std::vector<std::uint8_t> message(11440);
+    std::mt19937 rng(1);
+    for (auto& b : message) b = static_cast<std::uint8_t>(rng());
+    auto tx = std::make_unique<SerialToneTransmitter>(profile);
+    std::vector<std::int16_t> played(SerialToneTransmitter::SamplesNeeded(profile, kMode, message.size(), 48000));
+    std::uint32_t count = 0;
+    tx->Transmit(message, DefaultCarrierHz(type), 48000, kMode, played, count);
+    const std::size_t factor = type == 0 ? 5 : 6;
+    for (std::size_t i = 0; i < count; i += factor) r.ring.push_back(played[i]);
+    // Data demodulation starts about 50 symbols after the preamble's last sample.
+    r.data_start = static_cast<std::size_t>((PreambleSymbols(kMode) + 100) * 4);
+    return r;
+}
+
+struct Receiver {
+    std::unique_ptr<ReceiverOutput> out = std::make_unique<ReceiverOutput>();
+    std::unique_ptr<SerialToneReceiver> rx;
+    Receiver(int type, bool simd) {
+        out->rx_carrier = DefaultCarrierHz(type);
+        rx = std::make_unique<SerialToneReceiver>(type, *out);
+        rx->SelectKernels(simd);
+    }
+    void Feed(const std::int16_t* s, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            rx->ProcessSample(s[i]);
+            out->flags.store(0, std::memory_order_relaxed);
+        }
+    }
+};
+
+void Report(benchmark::State& state, int type, long long samples, long long allocations) {
+    const double seconds = static_cast<double>(samples) / (4.0 * SymbolRate(type));
+    state.SetItemsProcessed(samples);
+    state.counters["x_realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
+    state.counters["allocations"] = static_cast<double>(allocations);
+    if (allocations != 0) state.SkipWithError("ProcessSample allocated memory");
+}
+
+// args: modem type, SIMD kernels (0/1)
+void BM_Searching(benchmark::State& state) {
+    const int type = static_cast<int>(state.range(0));
+    Receiver r(type, state.range(1) != 0);
+    const auto second = static_cast<std::size_t>(4 * SymbolRate(type));
+    std::vector<std::int16_t> noise(second * 4);
+    std::mt19937 rng(2);
+    std::normal_distribution<double> n(0.0, 3000.0);
+    for (auto& s : noise) s = static_cast<std::int16_t>(n(rng));
+    std::size_t pos = 0;
+    long long samples = 0;
+    const long long before = g_allocations.load();
+    for (auto _ : state) {
+        r.Feed(noise.data() + pos, second);
+        pos = (pos + second) % noise.size();
+        samples += static_cast<long long>(second);
+    }
+    Report(state, type, samples, g_allocations.load() - before);
+}
+
+void BM_Demodulating(benchmark::State& state) {
+    const int type = static_cast<int>(state.range(0));
+    const bool simd = state.range(1) != 0;
+    const Recording& rec = LongTransmission(type);
+    const auto second = static_cast<std::size_t>(4 * SymbolRate(type));
+    auto r = std::make_unique<Receiver>(type, simd);
+    r->Feed(rec.ring.data(), rec.data_start);
+    std::size_t pos = rec.data_start;
+    long long samples = 0;
+    long long allocations = 0;
+    for (auto _ : state) {
+        if (pos + second > rec.ring.size()) {
+            state.PauseTiming();
+            r = std::make_unique<Receiver>(type, simd);
+            r->Feed(rec.ring.data(), rec.data_start);
+            pos = rec.data_start;
+            state.ResumeTiming();
+        }
+        const long long before = g_allocations.load();
+        r->Feed(rec.ring.data() + pos, second);
+        allocations += g_allocations.load() - before;
+        if (!r->rx->in_data_mode()) state.SkipWithError("receiver left data mode");
+        pos += second;
+        samples += static_cast<long long>(second);
+    }
+    Report(state, type, samples, allocations);
+}
+
+void KernelArgs(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"type", "simd"});
+    for (int type : {0, 1})
+        for (int simd : {0, 1}) b->Args({type, simd});
+    b->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK(BM_Searching)->Apply(KernelArgs);
+BENCHMARK(BM_Demodulating)->Apply(KernelArgs);
+
+}  // namespace
+}  // namespace kavra::modem
+
+BENCHMARK_MAIN();
