@@ -3,7 +3,7 @@
 //
 //   input (8000 or 48000 Hz, the transmitting card's clock)
 //     -> analytic baseband around 2000 Hz at 8000 complex samples/s (the radio's pass band:
-//        250..3750 Hz flat within 0.01 dB, 70 dB down below 0 Hz and above 4250 Hz)
+//        250..3750 Hz flat within 0.01 dB, at least 70 dB down from 4250 Hz up)
 //     -> two-path Watterson fading (optional)
 //     -> carrier frequency offset
 //     -> additive white Gaussian noise, white over the pass band
@@ -14,8 +14,9 @@
 // Time, delay and Doppler are real (receiving-card) time.  The clock offset says how fast the
 // transmitting card runs against the receiving one: at +100 ppm the audio comes out 100 ppm
 // shorter and every frequency in it 100 ppm higher; the carrier offset is added after that, so
-// a tone at f Hz comes out at f * (1 + ppm / 1e6) + offset Hz.  Output sample k is aligned
-// with the input instant k / output_rate (for path one); the second path comes later.
+// a tone at f Hz comes out at f * (1 + ppm / 1e6) + offset Hz.  Output sample k is the input
+// read at input sample k * (1 + ppm / 1e6) * input_rate / output_rate (for path one, no filter
+// delay); the second path comes later by the differential delay.
 //
 // SNR is the mean signal power over the noise power in a 3000 Hz bandwidth.  The signal power
 // is a setting (see MeasureSignalPower): the simulator works in a stream and cannot see ahead.
