@@ -1,5 +1,5 @@
 // Receiver speed: seconds of 48000 Hz capture audio processed per second of CPU (the
-// real-time factor, counter "x_realtime"), for both modem types and both kernel sets, while
+// real-time factor, counter "x_realtime"), for both modem types and every kernel set, while
 // searching (noise, the correlator runs) and while demodulating data (equaliser and decoder).
 // Also checks that ProcessSample allocates nothing (counter "allocations" must be 0).
 #include <benchmark/benchmark.h>
@@ -63,10 +63,10 @@ const Recording& LongTransmission(int type) {
 struct Receiver {
     std::unique_ptr<ReceiverOutput> out = std::make_unique<ReceiverOutput>();
     std::unique_ptr<SerialToneReceiver> rx;
-    Receiver(int type, bool simd) {
+    Receiver(int type, KernelSet set) {
         out->rx_carrier = DefaultCarrierHz(type);
         rx = std::make_unique<SerialToneReceiver>(type, *out);
-        rx->SelectKernels(simd);
+        rx->SelectKernels(set);
     }
     void Feed(const std::int16_t* s, std::size_t n) {
         for (std::size_t i = 0; i < n; ++i) {
@@ -84,10 +84,19 @@ void Report(benchmark::State& state, int type, long long samples, long long allo
     if (allocations != 0) state.SkipWithError("ProcessSample allocated memory");
 }
 
-// args: modem type, SIMD kernels (0/1)
+// Arguments: modem type, kernel set (0 portable, 1 SSE2, 2 AVX2).
+bool SetUp(benchmark::State& state, KernelSet& set) {
+    set = static_cast<KernelSet>(state.range(1));
+    if (Kernels(set) != nullptr) return true;
+    state.SkipWithError("kernel set not available on this processor");
+    return false;
+}
+
 void BM_Searching(benchmark::State& state) {
     const int type = static_cast<int>(state.range(0));
-    Receiver r(type, state.range(1) != 0);
+    KernelSet set;
+    if (!SetUp(state, set)) return;
+    Receiver r(type, set);
     const auto second = static_cast<std::size_t>(4 * SymbolRate(type));
     std::vector<std::int16_t> noise(second * 4);
     std::mt19937 rng(2);
@@ -106,10 +115,11 @@ void BM_Searching(benchmark::State& state) {
 
 void BM_Demodulating(benchmark::State& state) {
     const int type = static_cast<int>(state.range(0));
-    const bool simd = state.range(1) != 0;
+    KernelSet set;
+    if (!SetUp(state, set)) return;
     const Recording& rec = LongTransmission(type);
     const auto second = static_cast<std::size_t>(4 * SymbolRate(type));
-    auto r = std::make_unique<Receiver>(type, simd);
+    auto r = std::make_unique<Receiver>(type, set);
     r->Feed(rec.ring.data(), rec.data_start);
     std::size_t pos = rec.data_start;
     long long samples = 0;
@@ -117,7 +127,7 @@ void BM_Demodulating(benchmark::State& state) {
     for (auto _ : state) {
         if (pos + second > rec.ring.size()) {
             state.PauseTiming();
-            r = std::make_unique<Receiver>(type, simd);
+            r = std::make_unique<Receiver>(type, set);
             r->Feed(rec.ring.data(), rec.data_start);
             pos = rec.data_start;
             state.ResumeTiming();
@@ -133,9 +143,9 @@ void BM_Demodulating(benchmark::State& state) {
 }
 
 void KernelArgs(benchmark::internal::Benchmark* b) {
-    b->ArgNames({"type", "simd"});
+    b->ArgNames({"type", "kernels"});
     for (int type : {0, 1})
-        for (int simd : {0, 1}) b->Args({type, simd});
+        for (int set : {0, 1, 2}) b->Args({type, set});
     b->Unit(benchmark::kMillisecond);
 }
 

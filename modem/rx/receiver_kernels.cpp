@@ -108,17 +108,23 @@ void RlsState::ResetCovariance() noexcept {
 
 const ReceiverKernels& PortableKernels() noexcept { return kPortable; }
 
+const ReceiverKernels* Kernels(KernelSet set) noexcept {
+    switch (set) {
+        case KernelSet::Portable: return &kPortable;
+        case KernelSet::Sse2: return detail::Sse2KernelsOrNull();
+        case KernelSet::Avx2: return detail::Avx2KernelsOrNull();
+    }
+    return nullptr;
+}
+
 bool SimdKernelsAvailable() noexcept {
-#if defined(__x86_64__)
-    return detail::Sse2KernelsOrNull() != nullptr && __builtin_cpu_supports("sse2");
-#else
-    return false;
-#endif
+    return detail::Sse2KernelsOrNull() != nullptr || detail::Avx2KernelsOrNull() != nullptr;
 }
 
 const ReceiverKernels& SimdKernels() noexcept {
-    const ReceiverKernels* simd = detail::Sse2KernelsOrNull();
-    return simd != nullptr && SimdKernelsAvailable() ? *simd : kPortable;
+    if (const ReceiverKernels* avx2 = detail::Avx2KernelsOrNull()) return *avx2;
+    if (const ReceiverKernels* sse2 = detail::Sse2KernelsOrNull()) return *sse2;
+    return kPortable;
 }
 
 }  // namespace kavra::modem

@@ -1,8 +1,8 @@
-// The receiver's heavy arithmetic, in two interchangeable sets: a portable one and a SIMD one
-// (SSE2 on x86-64).  Both sets compute exactly the same values: element-wise work needs no
+// The receiver's heavy arithmetic, in interchangeable sets: a portable one and SIMD ones (SSE2
+// and AVX2 on x86-64).  All sets compute exactly the same values: element-wise work needs no
 // care, sums run in the same order in both (column sums per lane in index order, row sums as
 // four interleaved partial sums added as (p0 + p2) + (p1 + p3)).  So a receiver gives the same
-// decisions and bytes whichever set it runs, and either set can be checked against the other.
+// decisions and bytes whichever set it runs, and each set can be checked against the others.
 #pragma once
 
 #include <array>
@@ -55,16 +55,26 @@ struct ReceiverKernels {
     void (*correlate)(const float* a, const float* b, const PreambleReference& ref, CorrelatorSums& out) noexcept;
 };
 
+enum class KernelSet {
+    Portable,
+    Sse2,  // x86-64 baseline
+    Avx2,  // x86-64 processors with AVX2: twice as wide where the order of sums allows
+};
+inline constexpr KernelSet kAllKernelSets[] = {KernelSet::Portable, KernelSet::Sse2, KernelSet::Avx2};
+
+// A kernel set, or null where this build or processor cannot run it.
+const ReceiverKernels* Kernels(KernelSet set) noexcept;
 const ReceiverKernels& PortableKernels() noexcept;
-// The SIMD set where this build and processor have one, else the portable set.
+// The widest SIMD set this build and processor can run, else the portable set.
 const ReceiverKernels& SimdKernels() noexcept;
-// Whether the SIMD set may run on this processor (x86-64: SSE2, which every such processor has;
-// other processors: no SIMD set is built).
+// Whether a SIMD set may run on this processor (x86-64: SSE2, which every such processor has,
+// and AVX2 where present; other processors: no SIMD set is built).
 bool SimdKernelsAvailable() noexcept;
 
 namespace detail {
-// Set by the SIMD translation unit; null where it is not built.
+// Defined by each SIMD translation unit; null where it is not built or cannot run.
 const ReceiverKernels* Sse2KernelsOrNull() noexcept;
+const ReceiverKernels* Avx2KernelsOrNull() noexcept;
 }  // namespace detail
 
 }  // namespace kavra::modem

@@ -149,7 +149,9 @@ constexpr ReceiverKernels kSse2{"sse2", Sse2Gain, Sse2Row, Sse2Covariance, Sse2T
 
 }  // namespace
 
-const ReceiverKernels* detail::Sse2KernelsOrNull() noexcept { return &kSse2; }
+const ReceiverKernels* detail::Sse2KernelsOrNull() noexcept {
+    return __builtin_cpu_supports("sse2") ? &kSse2 : nullptr;
+}
 
 }  // namespace kavra::modem
 

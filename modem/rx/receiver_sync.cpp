@@ -45,18 +45,20 @@ void SerialToneReceiver::CorrelatorStep() noexcept {
             gather_im_[static_cast<std::size_t>(i)] = im[4 * i];
         }
         kernels_->correlate(gather_re_.data(), gather_im_.data(), *reference_, sums_);
+        std::array<float, kCorrelatorRefs> value;
+        for (int r = 0; r < kCorrelatorRefs; ++r)
+            value[static_cast<std::size_t>(r)] = ApproxMagnitude(sums_.p[static_cast<std::size_t>(r)], sums_.q[static_cast<std::size_t>(r)]);
         for (int bank = 0; bank < kCorrelatorBanks; ++bank) {
             const auto b = static_cast<std::size_t>(bank);
-            int best = -1;
-            float best_value = 0.0f;
-            for (int k = 0; k < 8; ++k) {
+            // Running maximum in the bank's order; only a strictly larger value replaces it.
+            int best = kBankOrder[b][0];
+            float best_value = value[static_cast<std::size_t>(bank * 8 + best)];
+            for (int k = 1; k < 8; ++k) {
                 const int pattern = kBankOrder[b][static_cast<std::size_t>(k)];
-                const auto r = static_cast<std::size_t>(bank * 8 + pattern);
-                const float value = ApproxMagnitude(sums_.p[r], sums_.q[r]);
-                if (best < 0 || value > best_value) {
-                    best = pattern;
-                    best_value = value;
-                }
+                const float v = value[static_cast<std::size_t>(bank * 8 + pattern)];
+                const bool larger = v > best_value;
+                best = larger ? pattern : best;
+                best_value = larger ? v : best_value;
                 if (k == 3) restricted_history_[b][h] = static_cast<std::uint8_t>(best);
             }
             full_history_[b][h] = static_cast<std::uint8_t>(best);

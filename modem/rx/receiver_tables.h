@@ -58,7 +58,10 @@ private:
 inline float ApproxMagnitude(float a, float b) noexcept {
     const float x = a < 0.0f ? -a : a;
     const float y = b < 0.0f ? -b : b;
-    return x > y ? x + 0.414214f * y : y + 0.414214f * x;
+    // Larger plus 0.414214 times smaller, written without a branch.
+    const float larger = x > y ? x : y;
+    const float smaller = x > y ? y : x;
+    return larger + 0.414214f * smaller;
 }
 
 // Index 0..7 of the 45-degree sector, centred on the 8-point reference at 67.5 - 45 m degrees,

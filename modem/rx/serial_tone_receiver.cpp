@@ -56,6 +56,13 @@ void SerialToneReceiver::SelectKernels(bool use_simd) noexcept {
     kernels_ = use_simd && SimdKernelsAvailable() ? &SimdKernels() : &PortableKernels();
 }
 
+bool SerialToneReceiver::SelectKernels(KernelSet set) noexcept {
+    const ReceiverKernels* k = Kernels(set);
+    if (k == nullptr) return false;
+    kernels_ = k;
+    return true;
+}
+
 int SerialToneReceiver::MainTap() const noexcept {
     int best = 0;
     float best_mag = -1.0f;

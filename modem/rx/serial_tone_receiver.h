@@ -55,6 +55,8 @@ public:
     // The SIMD equaliser and correlator kernels when `use_simd` and the processor allows it,
     // else the portable ones.  Both compute the same values.
     void SelectKernels(bool use_simd) noexcept;
+    // One particular set; false (and no change) where it cannot run here.
+    bool SelectKernels(KernelSet set) noexcept;
 
     // --- read-only views for tests, benchmarks and diagnostics ---
     int modem_type() const noexcept { return profile_.modem_type; }

@@ -5,6 +5,7 @@
 #include <complex>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "modem/rx/receiver_kernels.h"
@@ -59,11 +60,11 @@ void ExpectSameState(const RlsState& a, const RlsState& b) {
     EXPECT_EQ(a.alpha_im, b.alpha_im);
 }
 
-class KernelSets : public ::testing::TestWithParam<bool> {
+class KernelSets : public ::testing::TestWithParam<KernelSet> {
 protected:
-    const ReceiverKernels& Set() const { return GetParam() ? SimdKernels() : PortableKernels(); }
+    const ReceiverKernels& Set() const { return *Kernels(GetParam()); }
     void SetUp() override {
-        if (GetParam() && !SimdKernelsAvailable()) GTEST_SKIP() << "no SIMD kernel set on this processor";
+        if (Kernels(GetParam()) == nullptr) GTEST_SKIP() << "kernel set not available on this processor";
     }
 };
 
@@ -140,12 +141,19 @@ TEST_P(KernelSets, CorrelateMatchesNaiveSums) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(PortableAndSimd, KernelSets, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Simd" : "Portable"; });
+std::string SetName(const ::testing::TestParamInfo<KernelSet>& p) {
+    return p.param == KernelSet::Portable ? "Portable" : p.param == KernelSet::Sse2 ? "Sse2" : "Avx2";
+}
 
-// The sets give bit-identical results over many updates in a row, as the receiver runs them.
-TEST(KernelSetsAgree, BitIdenticalOverAThousandUpdates) {
-    if (!SimdKernelsAvailable()) GTEST_SKIP() << "no SIMD kernel set on this processor";
+INSTANTIATE_TEST_SUITE_P(EverySet, KernelSets, ::testing::ValuesIn(kAllKernelSets), SetName);
+
+// Each SIMD set gives bit-identical results to the portable one over many updates in a row,
+// as the receiver runs them.
+class SimdAgainstPortable : public ::testing::TestWithParam<KernelSet> {};
+
+TEST_P(SimdAgainstPortable, BitIdenticalOverAThousandUpdates) {
+    const ReceiverKernels* simd = Kernels(GetParam());
+    if (simd == nullptr) GTEST_SKIP() << "kernel set not available on this processor";
     auto a = RandomState(6);
     auto b = RandomState(6);
     a->ResetCovariance();
@@ -160,7 +168,7 @@ TEST(KernelSetsAgree, BitIdenticalOverAThousandUpdates) {
         }
         const Complex e{0.1f * u(rng), 0.1f * u(rng)};
         for (RlsState* st : {a.get(), b.get()}) {
-            const ReceiverKernels& k = st == a.get() ? PortableKernels() : SimdKernels();
+            const ReceiverKernels& k = st == a.get() ? PortableKernels() : *simd;
             k.gain(*st);
             k.row(*st);
             k.covariance(*st, step % 3 == 0 ? 1.01f : 1.00705f);
@@ -169,8 +177,31 @@ TEST(KernelSetsAgree, BitIdenticalOverAThousandUpdates) {
         if (step % 100 == 0 && (a->p_re != b->p_re || a->w_re != b->w_re)) FAIL() << "sets differ at update " << step;
     }
     ExpectSameState(*a, *b);
+    // The correlator as well.
+    const SineTable sine;
+    auto ref = std::make_unique<PreambleReference>(sine, 120);
+    std::vector<float> re(32), im(32);
+    for (int i = 0; i < 32; ++i) {
+        re[static_cast<std::size_t>(i)] = u(rng);
+        im[static_cast<std::size_t>(i)] = u(rng);
+    }
+    CorrelatorSums sp;
+    CorrelatorSums ss;
+    PortableKernels().correlate(re.data(), im.data(), *ref, sp);
+    simd->correlate(re.data(), im.data(), *ref, ss);
+    EXPECT_EQ(sp.p, ss.p);
+    EXPECT_EQ(sp.q, ss.q);
+}
+
+INSTANTIATE_TEST_SUITE_P(SimdSets, SimdAgainstPortable, ::testing::Values(KernelSet::Sse2, KernelSet::Avx2), SetName);
+
+TEST(KernelSelection, WidestSimdSetAndPortableFallback) {
     EXPECT_STREQ(PortableKernels().name, "portable");
-    EXPECT_STRNE(SimdKernels().name, "portable");
+    EXPECT_EQ(Kernels(KernelSet::Portable), &PortableKernels());
+    if (Kernels(KernelSet::Avx2) != nullptr) EXPECT_EQ(&SimdKernels(), Kernels(KernelSet::Avx2));
+    else if (Kernels(KernelSet::Sse2) != nullptr) EXPECT_EQ(&SimdKernels(), Kernels(KernelSet::Sse2));
+    else EXPECT_EQ(&SimdKernels(), &PortableKernels());
+    EXPECT_EQ(SimdKernelsAvailable(), &SimdKernels() != &PortableKernels());
 }
 
 }  // namespace
