@@ -234,6 +234,8 @@ void TwoStationSim::Interrupt(int to) {
 }
 
 void TwoStationSim::AdvanceAir() {
+    if (air_.empty()) return;
+    bool ended = false;
     for (InFlight& f : air_) {
         const BurstRecord& rec = bursts_[f.record];
         SimStation& rx = station(f.to);
@@ -258,9 +260,10 @@ void TwoStationSim::AdvanceAir() {
             rx.snr_ = kSnrNone;  // the pipeline's frame end
             rx.last_frame_ = ch.snr;
             f.flag_up = false;
+            ended = true;
         }
     }
-    std::erase_if(air_, [this](const InFlight& f) { return now_ >= bursts_[f.record].end_ms; });
+    if (ended) std::erase_if(air_, [this](const InFlight& f) { return now_ >= bursts_[f.record].end_ms; });
 }
 
 void TwoStationSim::Step() {

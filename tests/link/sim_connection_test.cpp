@@ -282,7 +282,7 @@ TEST_P(ChatLines, ArriveWhole) {
     }
     if (during_transfer) {
         EXPECT_EQ(p.SA(), LinkState::SendingFile);
-        ASSERT_TRUE(p.sim.RunUntil([&] { return p.B().ui.HasLog("received succesfully"); }, 60 * kMinute));
+        ASSERT_TRUE(p.sim.RunUntil([&] { return p.SB() == LinkState::Connected && p.B().ui.HasLog("received succesfully"); }, 60 * kMinute));
         EXPECT_EQ(p.B().files.files["RECEIVED/big.bin"], Pattern(200000));
     }
 }

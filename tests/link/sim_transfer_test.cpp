@@ -24,8 +24,8 @@ TEST_P(Transfer, ArrivesByteIdentical) {
     ASSERT_EQ(p.A().session().OpenQuestion(), Question::SendFile);
     const bool done = p.sim.RunUntil(
         [&] {
-            return p.A().ui.HasLog("sended succesfully") && p.B().ui.HasLog("received succesfully") &&
-                   p.SA() == LinkState::Connected && p.SB() == LinkState::Connected;
+            return p.SA() == LinkState::Connected && p.SB() == LinkState::Connected &&
+                   p.A().ui.HasLog("sended succesfully") && p.B().ui.HasLog("received succesfully");
         },
         180 * kMinute);
     ASSERT_TRUE(done) << "A:\n" << Lines(p.A().ui) << "B:\n" << Lines(p.B().ui);
@@ -87,7 +87,7 @@ TEST_P(TransferTiming, DataAndAcknowledgementTurnsAlternateOnTheirDelays) {
     ASSERT_TRUE(p.Link());
     p.A().files.files["/f"] = Pattern(30000);
     p.A().SendFile("/f");
-    ASSERT_TRUE(p.sim.RunUntil([&] { return p.B().ui.HasLog("received succesfully"); }, 60 * kMinute));
+    ASSERT_TRUE(p.sim.RunUntil([&] { return p.SB() == LinkState::Connected && p.B().ui.HasLog("received succesfully"); }, 60 * kMinute));
     const auto& b = p.sim.bursts();
     int data_turns = 0, ack_turns = 0;
     for (std::size_t i = 1; i < b.size(); ++i) {
@@ -137,7 +137,7 @@ TEST_P(TransferTiming, ModeClassFollowsTheReportedSignal) {
         ASSERT_EQ(p.A().session().ModeClass(), mode_class);
         p.A().files.files["/f"] = Pattern(20000);
         p.A().SendFile("/f");
-        ASSERT_TRUE(p.sim.RunUntil([&] { return p.A().ui.HasLog("sended succesfully"); }, 120 * kMinute));
+        ASSERT_TRUE(p.sim.RunUntil([&] { return p.SA() == LinkState::EndingTransfer; }, 120 * kMinute));
         int data_turns = 0;
         for (const BurstRecord* r : p.sim.BurstsFrom(0)) {
             if (r->Count(ControlCode::Data) == 0) continue;
