@@ -18,6 +18,7 @@ struct ToolError : std::runtime_error {
 // Each sub-command adds itself to the program; its callback throws ToolError on bad input.
 void AddTxCommand(CLI::App& app);
 void AddChannelCommand(CLI::App& app);
+void AddRxCommand(CLI::App& app);
 
 // Whole contents of a file, or of standard input for "-".
 std::vector<std::uint8_t> ReadAllBytes(const std::string& path);

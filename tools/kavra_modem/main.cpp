@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Show the help of every sub-command");
     kavra::tools::AddTxCommand(app);
+    kavra::tools::AddRxCommand(app);
     kavra::tools::AddChannelCommand(app);
     try {
         app.parse(argc, argv);
