@@ -19,6 +19,7 @@ struct ToolError : std::runtime_error {
 void AddTxCommand(CLI::App& app);
 void AddChannelCommand(CLI::App& app);
 void AddRxCommand(CLI::App& app);
+void AddBerCommand(CLI::App& app);
 
 // Whole contents of a file, or of standard input for "-".
 std::vector<std::uint8_t> ReadAllBytes(const std::string& path);

@@ -83,6 +83,7 @@ int main(int argc, char** argv) {
     kavra::tools::AddTxCommand(app);
     kavra::tools::AddRxCommand(app);
     kavra::tools::AddChannelCommand(app);
+    kavra::tools::AddBerCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
