@@ -117,5 +117,35 @@ bad channel --snr 10 -i zeros.wav
 [ $rc -eq 2 ] && ok || fail "channel: full standard output: exit $rc"
 "$tool" channel --help > help.txt && grep -q -- '3000 Hz' help.txt && grep -q -- '--clock-ppm' help.txt && ok || fail "channel --help"
 
+# rx: decodes what tx wrote, for every mode and both types; refuses what it cannot read.
+head -c 300 /dev/urandom > rt.bin
+for type in 0 1; do
+  for mode in 0 1 2 3 4 5; do
+    "$tool" tx --type $type --mode $mode -i rt.bin -o rt.wav 2>/dev/null
+    "$tool" rx --type $type -i rt.wav -o rt.out --report rt.json 2>/dev/null &&
+      cmp -s rt.bin rt.out && grep -q "\"mode\":$mode," rt.json && ok || fail "rx round trip type $type mode $mode"
+  done
+done
+"$tool" tx --type 1 --mode 2 --play-rate 8000 -i rt.bin -o rt8k.wav 2>/dev/null
+"$tool" channel --rate 48000 -i rt8k.wav -o rt48k.wav 2>/dev/null
+"$tool" rx --type 1 < rt48k.wav > rt.out 2>/dev/null && cmp -s rt.bin rt.out && ok || fail "rx of type 1 played at 8000 Hz"
+"$tool" rx --type 0 -i zeros.wav -o none.out --report none.json 2>/dev/null && [ ! -s none.out ] && [ ! -s none.json ] && ok ||
+  fail "rx of silence: no frame, exit 0"
+cp a.wav stereo.wav
+printf '\x02\x00' | dd of=stereo.wav bs=1 seek=22 conv=notrunc 2>/dev/null
+cp a.wav eightbit.wav
+printf '\x08\x00' | dd of=eightbit.wav bs=1 seek=34 conv=notrunc 2>/dev/null
+bad rx --type 1 -i rt8k.wav
+bad rx --type 0 -i rate44k.wav
+bad rx --type 0 -i stereo.wav
+bad rx --type 0 -i eightbit.wav
+bad rx --type 0 -i msg.bin
+bad rx --type 0 -i missing.wav
+bad rx --type 2 -i a.wav
+bad rx -i a.wav
+bad rx --type 0 --card-rate 0 -i a.wav
+bad rx --type 0 --carrier 4000 -i a.wav
+"$tool" rx --help > help.txt && grep -q -- '--report' help.txt && ok || fail "rx --help"
+
 echo "$pass passed, $failures failed"
 [ $failures -eq 0 ]
