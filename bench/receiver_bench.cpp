@@ -4,32 +4,15 @@
 // Also checks that ProcessSample allocates nothing (counter "allocations" must be 0).
 #include <benchmark/benchmark.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <memory>
-#include <new>
 #include <random>
 #include <vector>
 
 #include "modem/common/mode_table.h"
 #include "modem/rx/serial_tone_receiver.h"
 #include "modem/tx/serial_tone_transmitter.h"
+#include "tests/support/allocation_counter.h"
 
-namespace {
-
-std::atomic<long long> g_allocations{0};
-
-}  // namespace
-
-// Counting allocator for this program only; out of line so that optimised builds do not see
-// malloc() and free() paired with new and delete.
-[[gnu::noinline]] void* operator new(std::size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
-[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace kavra::modem {
 namespace {
@@ -104,13 +87,13 @@ void BM_Searching(benchmark::State& state) {
     for (auto& s : noise) s = static_cast<std::int16_t>(n(rng));
     std::size_t pos = 0;
     long long samples = 0;
-    const long long before = g_allocations.load();
+    const long long before = kavra::testing::AllocationCount();
     for (auto _ : state) {
         r.Feed(noise.data() + pos, second);
         pos = (pos + second) % noise.size();
         samples += static_cast<long long>(second);
     }
-    Report(state, type, samples, g_allocations.load() - before);
+    Report(state, type, samples, kavra::testing::AllocationCount() - before);
 }
 
 void BM_Demodulating(benchmark::State& state) {
@@ -132,9 +115,9 @@ void BM_Demodulating(benchmark::State& state) {
             pos = rec.data_start;
             state.ResumeTiming();
         }
-        const long long before = g_allocations.load();
+        const long long before = kavra::testing::AllocationCount();
         r->Feed(rec.ring.data() + pos, second);
-        allocations += g_allocations.load() - before;
+        allocations += kavra::testing::AllocationCount() - before;
         if (!r->rx->in_data_mode()) state.SkipWithError("receiver left data mode");
         pos += second;
         samples += static_cast<long long>(second);

@@ -1,29 +1,14 @@
-// The transmitter and the block decoder allocate nothing per call: every buffer is made at
-// construction.  Counted by replacing the global allocation functions in this test program.
+// The transmitter, the block decoder and the receiver allocate nothing per call: every buffer is made at
+// construction.  Counted through the test programs' counting operator new.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <memory>
-#include <new>
 #include <vector>
 
 #include "modem/decoder/block_decoder.h"
+#include "modem/rx/serial_tone_receiver.h"
 #include "modem/tx/serial_tone_transmitter.h"
-
-namespace {
-std::atomic<long> g_allocations{0};
-}
-
-// Kept out of line: inlined into callers, the compiler would see malloc() and free() paired
-// with new and delete and warn about a mismatch that is not there.
-[[gnu::noinline]] void* operator new(std::size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
-[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#include "tests/support/allocation_counter.h"
 
 namespace kavra::modem {
 namespace {
@@ -36,14 +21,35 @@ TEST(NoAllocation, TransmitAndDecodeBlock) {
     std::vector<std::int16_t> samples(SerialToneTransmitter::SamplesNeeded(TransmitProfile::Profile2000At48k, 1, 2000, 48000));
     std::uint32_t count = 0;
 
-    const long before = g_allocations.load();
+    const long long before = kavra::testing::AllocationCount();
     for (int mode = 0; mode < 6; ++mode) tx->Transmit(message, 1500, 48000, mode, samples, count);
     for (int mode = 0; mode < 13; ++mode) {
         out->mode = mode;
         out->soft_symbol_count = 7680;
         decoder->DecodeBlock(*out);
     }
-    EXPECT_EQ(g_allocations.load() - before, 0);
+    EXPECT_EQ(kavra::testing::AllocationCount() - before, 0);
+}
+
+TEST(NoAllocation, ReceiverProcessSample) {
+    // A whole transmission, searched for, trained on, demodulated and decoded.
+    auto tx = std::make_unique<SerialToneTransmitter>(TransmitProfile::Profile2400At48k);
+    std::vector<std::uint8_t> message(400, 0x3C);
+    std::vector<std::int16_t> samples(SerialToneTransmitter::SamplesNeeded(TransmitProfile::Profile2400At48k, 0, 400, 48000));
+    std::uint32_t count = 0;
+    tx->Transmit(message, 1800, 48000, 0, samples, count);
+    auto out = std::make_unique<ReceiverOutput>();
+    auto rx = std::make_unique<SerialToneReceiver>(0, *out);
+    int frames = 0;
+
+    const long long before = kavra::testing::AllocationCount();
+    for (std::uint32_t i = 0; i < count + 48000; i += 5) {
+        rx->ProcessSample(i < count ? samples[i] : std::int16_t{0});
+        if (out->flags & kRxFlagEnd) ++frames;
+        out->flags = 0;
+    }
+    EXPECT_EQ(kavra::testing::AllocationCount() - before, 0);
+    EXPECT_EQ(frames, 1);
 }
 
 }  // namespace

@@ -1,27 +1,12 @@
 // The channel allocates nothing while it streams: every buffer is made at construction.
-// Counted by replacing the global allocation functions in this test program.
+// Counted through the test programs' counting operator new.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <vector>
 
 #include "sim/hf_channel.h"
+#include "tests/support/allocation_counter.h"
 
-namespace {
-std::atomic<long> g_allocations{0};
-}
-
-// Kept out of line: inlined into callers, the compiler would see malloc() and free() paired
-// with new and delete and warn about a mismatch that is not there.
-[[gnu::noinline]] void* operator new(std::size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
-[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace kavra::sim {
 namespace {
@@ -39,10 +24,10 @@ TEST(NoAllocation, ProcessAndFlush) {
     std::vector<float> in(8000, 1000.0f);
     std::vector<float> out(channel.MaxOutput(in.size()) + channel.MaxFlushOutput());
 
-    const long before = g_allocations.load();
+    const long before = kavra::testing::AllocationCount();
     for (int second = 0; second < 30; ++second) channel.Process(in, std::span<float>(out));
     channel.Flush(std::span<float>(out));
-    EXPECT_EQ(g_allocations.load() - before, 0);
+    EXPECT_EQ(kavra::testing::AllocationCount() - before, 0);
     EXPECT_EQ(channel.dropped(), 0u);
 }
 
