@@ -15,8 +15,6 @@
 
 namespace kavra::tools {
 
-void AddRxCommand(CLI::App& app);
-
 namespace {
 
 struct RxOptions {
