@@ -48,6 +48,9 @@ constexpr std::size_t kChunk = 4800;  // channel input per step (0.1 s)
 constexpr int kFillBytes = 4;
 constexpr int kEomBytes = 16;
 constexpr double kPi = 3.14159265358979323846;
+// Bytes at each end of a block counted apart: the decoder starts every block from no known
+// state and ends it without a code tail, so its first and last bits are the weakest.
+constexpr std::size_t kEdgeBytes = 2;
 
 std::uint64_t Mix(std::uint64_t x) {
     // SplitMix64 finaliser: spreads every input bit over the output.
@@ -107,6 +110,8 @@ std::optional<std::string> CheckSettings(const SweepSettings& s) {
     if (s.blocks_per_transmission < 0 || s.blocks_per_transmission > 100) return "blocks per transmission must be 1..100 (0: automatic)";
     if (s.max_bits < 1000 || s.max_bits > 10'000'000'000LL) return "bits per point must be 1000..1e10";
     if (s.target_error_blocks < 1) return "target error blocks must be at least 1";
+    if (s.target_error_transmissions < 1) return "target error transmissions must be at least 1";
+    if (s.fixed_transmissions < 0 || s.fixed_transmissions > 1'000'000) return "fixed transmissions must be 0..1000000";
     if (s.min_transmissions < 1 || s.min_transmissions > 1000) return "minimum transmissions must be 1..1000";
     if (s.threads < 1 || s.threads > 64) return "threads must be 1..64";
     if (s.ideal_receiver) {
@@ -123,6 +128,10 @@ std::optional<std::string> CheckSettings(const SweepSettings& s) {
     channel.clock_offset_ppm = s.channel.clock_offset_ppm;
     if (auto problem = sim::CheckSettings(channel)) return problem;
     return std::nullopt;
+}
+
+std::int64_t MessageBits(const SweepSettings& settings, int mode) {
+    return 8LL * (BlocksPerTransmission(settings, mode) * BlockBytes(mode) - kEomBytes - kFillBytes);
 }
 
 double EsN0Db(int modem_type, double snr_db) {
@@ -221,7 +230,8 @@ TransmissionResult Evaluate(const Trial& trial, int mode, const modem::FrameColl
             const unsigned diff = i < got.size() ? static_cast<unsigned>(trial.message[i] ^ got[i]) : 0xFFu;
             if (diff == 0) continue;
             errored = true;
-            if (i + 1 == first + block_bytes) r.edge_errors += std::popcount(diff);
+            if (i + kEdgeBytes >= first + block_bytes) r.edge_errors += std::popcount(diff);
+            else if (i < first + kEdgeBytes) r.head_errors += std::popcount(diff);
         }
         if (errored) ++r.errored_blocks;
     }
@@ -410,11 +420,13 @@ double PointResult::ber_upper() const {
 
 void PointResult::Add(const TransmissionResult& t) {
     ++transmissions;
+    errored_transmissions += t.bit_errors > 0 ? 1 : 0;
     bits += t.bits;
     bit_errors += t.bit_errors;
     blocks += t.blocks;
     errored_blocks += t.errored_blocks;
     edge_errors += t.edge_errors;
+    head_errors += t.head_errors;
     detected += t.detected ? 1 : 0;
     mode_right += t.mode_right ? 1 : 0;
     complete += t.complete ? 1 : 0;
@@ -441,8 +453,10 @@ std::optional<double> PointResult::decision_snr_db() const {
 }
 
 bool PointDone(const SweepSettings& s, const PointResult& p) {
+    if (s.fixed_transmissions > 0) return p.transmissions >= s.fixed_transmissions;
     if (p.bits >= s.max_bits) return true;
-    return p.transmissions >= s.min_transmissions && p.errored_blocks >= s.target_error_blocks;
+    return p.transmissions >= s.min_transmissions && p.errored_blocks >= s.target_error_blocks &&
+           p.errored_transmissions >= s.target_error_transmissions;
 }
 
 PointResult RunPoint(const SweepSettings& settings, int mode, double snr_db) {
@@ -503,7 +517,7 @@ SweepResult RunSweep(const SweepSettings& settings, const SweepProgress& progres
                 p.skipped = true;
             } else {
                 p = RunPoint(settings, mode, snr);
-                clean = p.bit_errors == 0 && p.bits >= settings.max_bits;
+                clean = p.bit_errors == 0 && (settings.fixed_transmissions > 0 || p.bits >= settings.max_bits);
             }
             result.points.push_back(p);
             if (progress) progress(p);

@@ -46,10 +46,14 @@ struct SweepSettings {
     // ones).  The message fills them but for the end-of-message word and 4 bytes of zero fill.
     int blocks_per_transmission = 0;
     // A point ends when its bits reach max_bits, or when it has seen target_error_blocks blocks
-    // with errors and at least min_transmissions transmissions.
+    // with errors spread over at least target_error_transmissions transmissions (one lost frame
+    // alone must not end a point) and at least min_transmissions transmissions.
     std::int64_t max_bits = 1'000'000;
     int target_error_blocks = 20;
+    int target_error_transmissions = 10;
     int min_transmissions = 2;
+    // Exactly this many transmissions per point instead (0: the rule above).
+    int fixed_transmissions = 0;
     // Once a point of a mode is error-free over max_bits, its higher SNRs are skipped.
     bool skip_after_clean = true;
     // Reference instead of the receiver: the transmitted symbols with white Gaussian noise at the
@@ -70,7 +74,8 @@ struct TransmissionResult {
     std::int64_t bit_errors = 0;      // wrong or never delivered
     int blocks = 0;                   // interleaver blocks carrying message bits
     int errored_blocks = 0;           // of those, blocks with at least one error
-    std::int64_t edge_errors = 0;     // errors in the last 8 bits of a block (decoded without a tail)
+    std::int64_t edge_errors = 0;     // errors in the last 16 bits of a block (decoded without a tail)
+    std::int64_t head_errors = 0;     // errors in the first 16 bits of a block (decoded from no known state)
     bool detected = false;            // some frame delivered bits
     bool mode_right = false;          // the frame compared announced the mode sent
     bool complete = false;            // ... and delivered every message bit
@@ -87,6 +92,9 @@ struct TransmissionResult {
     double air_seconds = 0.0;         // audio fed to the receiver
 };
 
+// Message bits of one transmission of `mode` under these settings.
+std::int64_t MessageBits(const SweepSettings& settings, int mode);
+
 // Es/N0 of the channel symbols for an SNR in 3000 Hz: every symbol carries the same energy.
 double EsN0Db(int modem_type, double snr_db);
 
@@ -99,11 +107,13 @@ struct PointResult {
     double snr_db = 0.0;
     bool skipped = false;             // not run: a lower SNR was already error-free
     int transmissions = 0;
+    int errored_transmissions = 0;    // transmissions with at least one bit error
     std::int64_t bits = 0;
     std::int64_t bit_errors = 0;
     std::int64_t blocks = 0;
     std::int64_t errored_blocks = 0;
     std::int64_t edge_errors = 0;
+    std::int64_t head_errors = 0;
     int detected = 0;                 // transmissions whose frame was found
     int mode_right = 0;               // ... with the right mode
     int complete = 0;                 // ... delivered in full

@@ -32,6 +32,8 @@ struct BerOptions {
     double clock_ppm = 0.0;
     double max_bits = 1e6;
     int error_blocks = 20;
+    int error_transmissions = 10;
+    int transmissions = 0;
     int blocks = 0;
     std::uint64_t seed = 1;
     int threads = 2;
@@ -158,7 +160,7 @@ std::string Csv(const perf::SweepResult& r) {
     const auto& s = r.settings;
     std::string out =
         "type,channel,mode,mode_name,snr_db,skipped,transmissions,bits,bit_errors,ber,ber_upper95,blocks,errored_blocks,"
-        "edge_errors,detected,mode_right,complete,eom,detection_rate,mode_rate,frame_loss_rate,extra_frames,"
+        "edge_errors,head_errors,detected,mode_right,complete,eom,detection_rate,mode_rate,frame_loss_rate,extra_frames,"
         "sync_losses,snr_frames,snr_avg,snr_min,snr_max,decision_snr_db,es_n0_db,air_seconds,cpu_seconds\n";
     char line[640];
     for (const perf::PointResult& p : r.points) {
@@ -166,12 +168,13 @@ std::string Csv(const perf::SweepResult& r) {
         char decision[32] = "";
         if (auto d = p.decision_snr_db()) std::snprintf(decision, sizeof decision, "%.2f", *d);
         std::snprintf(line, sizeof line,
-                      "%d,%s,%d,%s,%g,%d,%d,%lld,%lld,%.4g,%.4g,%lld,%lld,%lld,%d,%d,%d,%d,%.4f,%.4f,%.4f,%d,%d,%d,%.2f,%.2f,"
+                      "%d,%s,%d,%s,%g,%d,%d,%lld,%lld,%.4g,%.4g,%lld,%lld,%lld,%lld,%d,%d,%d,%d,%.4f,%.4f,%.4f,%d,%d,%d,%.2f,%.2f,"
                       "%.2f,%s,%.2f,%.1f,%.1f\n",
                       s.modem_type, s.channel.name.c_str(), p.mode, ModeName(s.modem_type, p.mode).c_str(), p.snr_db,
                       p.skipped ? 1 : 0, p.transmissions, static_cast<long long>(p.bits),
                       static_cast<long long>(p.bit_errors), p.ber(), p.ber_upper(), static_cast<long long>(p.blocks),
-                      static_cast<long long>(p.errored_blocks), static_cast<long long>(p.edge_errors), p.detected,
+                      static_cast<long long>(p.errored_blocks), static_cast<long long>(p.edge_errors),
+                      static_cast<long long>(p.head_errors), p.detected,
                       p.mode_right, p.complete, p.eom, p.detection_rate(), p.mode_rate(), p.frame_loss_rate(),
                       p.extra_frames, p.sync_losses, p.snr_frames, p.snr_avg_sum / n, p.snr_min_sum / n,
                       p.snr_max_sum / n, decision, perf::EsN0Db(s.modem_type, p.snr_db), p.air_seconds,
@@ -207,6 +210,8 @@ nlohmann::json Json(const perf::SweepResult& r) {
         {"clock_offset_ppm", s.channel.clock_offset_ppm},
         {"max_bits", s.max_bits},
         {"target_error_blocks", s.target_error_blocks},
+        {"target_error_transmissions", s.target_error_transmissions},
+        {"fixed_transmissions", s.fixed_transmissions},
         {"blocks_per_transmission", s.blocks_per_transmission},
         {"skip_after_clean", s.skip_after_clean},
         {"ideal_receiver", s.ideal_receiver},
@@ -228,6 +233,7 @@ nlohmann::json Json(const perf::SweepResult& r) {
             {"snr_db", p.snr_db},
             {"skipped", p.skipped},
             {"transmissions", p.transmissions},
+            {"errored_transmissions", p.errored_transmissions},
             {"bits", p.bits},
             {"bit_errors", p.bit_errors},
             {"ber", p.ber()},
@@ -235,6 +241,7 @@ nlohmann::json Json(const perf::SweepResult& r) {
             {"blocks", p.blocks},
             {"errored_blocks", p.errored_blocks},
             {"edge_errors", p.edge_errors},
+            {"head_errors", p.head_errors},
             {"detected", p.detected},
             {"mode_right", p.mode_right},
             {"complete", p.complete},
@@ -334,10 +341,14 @@ void RunBer(const BerOptions& o) {
     s.snr_db = ParseSnr(o.snr);
     if (!InRange(o.max_bits, 1000.0, 1e10)) throw ToolError("--max-bits must be 1000..1e10");
     if (o.error_blocks < 1 || o.error_blocks > 1000000) throw ToolError("--error-blocks must be at least 1");
+    if (o.error_transmissions < 1 || o.error_transmissions > 1000000) throw ToolError("--error-transmissions must be at least 1");
+    if (o.transmissions < 0 || o.transmissions > 1000000) throw ToolError("--transmissions must be 0..1000000");
     if (o.blocks < 0 || o.blocks > 100) throw ToolError("--blocks must be 1..100 (0: automatic)");
     if (o.threads < 1 || o.threads > 64) throw ToolError("--threads must be 1..64");
     s.max_bits = static_cast<std::int64_t>(o.max_bits);
     s.target_error_blocks = o.error_blocks;
+    s.target_error_transmissions = o.error_transmissions;
+    s.fixed_transmissions = o.transmissions;
     s.blocks_per_transmission = o.blocks;
     s.seed = o.seed;
     s.threads = o.threads;
@@ -391,8 +402,9 @@ void AddBerCommand(CLI::App& app) {
         "channel and the receiver in process (on --threads workers), and the errors are counted over all message bits "
         "sent. Bits of a frame that was never received (not detected, wrong mode read, ended early) count as errors, "
         "so the BER includes synchronisation losses. SNR is the mean signal power over the noise power in a 3000 Hz "
-        "bandwidth. Each point runs until --max-bits bits or --error-blocks interleaver blocks with errors; once a "
-        "point is error-free over --max-bits, the higher SNRs of that mode are skipped. The same seed gives the same "
+        "bandwidth. Each point runs until --max-bits bits, or until --error-blocks interleaver blocks with errors in at "
+        "least --error-transmissions transmissions; once a point is error-free over --max-bits, the higher SNRs of "
+        "that mode are skipped. The same seed gives the same "
         "figures on any number of threads. Writes CSV (and optionally JSON and an SVG plot with the required minimum "
         "performance drawn on it). With --noise-only, feeds that many seconds of noise-only audio to the receiver "
         "instead and counts false detections.");
@@ -414,7 +426,14 @@ void AddBerCommand(CLI::App& app) {
     ber->add_option("--clock-ppm", options->clock_ppm, "Sending card's clock offset, -1000..1000 ppm")->capture_default_str();
     ber->add_option("--max-bits", options->max_bits, "Most message bits per point (1e6 resolves BER 1e-5 roughly)")
         ->capture_default_str();
-    ber->add_option("--error-blocks", options->error_blocks, "A point ends after this many interleaver blocks with errors")
+    ber->add_option("--error-blocks", options->error_blocks,
+                    "A point ends after this many interleaver blocks with errors (with --error-transmissions)")
+        ->capture_default_str();
+    ber->add_option("--error-transmissions", options->error_transmissions,
+                    "... spread over at least this many transmissions with errors")
+        ->capture_default_str();
+    ber->add_option("--transmissions", options->transmissions,
+                    "Exactly this many transmissions per point instead (0: the rules above)")
         ->capture_default_str();
     ber->add_option("--blocks", options->blocks,
                     "Interleaver blocks per transmission (0: 20 short or 3 long blocks, about 12 s of data)")

@@ -1,0 +1,136 @@
+// Loopback through the real transmitter, the HF channel simulator and the real receiver at fixed
+// SNRs, seeded, with the margins written down: a receiver that loses sensitivity, synchronises
+// less reliably or reads the wrong mode fails here.
+//
+// Margins (measured with the sweep of docs/performance.md, seed 1):
+// - 2400 short (8-PSK, the most sensitive to equaliser and carrier-tracking noise) at 9 dB in
+//   3 kHz: the receiver crosses BER 1e-3 near 7.8 dB, so BER <= 1e-3 holds with about 1.2 dB to
+//   spare; it reaches 1e-2 near 6.3 dB.
+// - 1200 short (QPSK) at 5 dB: 1e-3 is crossed near 4.0 dB, 1 dB of margin.
+// - Every transmission is found and its mode read right at these SNRs.
+// - The soft symbols at the decision point at 20 dB lie within 3 dB of the channel's Es/N0
+//   (about 2 dB below it today): an equaliser that stops converging fails.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "perf/ber_sweep.h"
+
+namespace kavra::perf {
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// Fewer transmissions under the sanitizers (about ten times slower), still enough bits that the
+// bound below means something: 2400 short carries 28640 message bits per transmission.
+constexpr int kTransmissions = kSanitized ? 3 : 6;
+
+SweepSettings Settings(int modem_type, int mode) {
+    SweepSettings s;
+    s.modem_type = modem_type;
+    s.modes = {mode};
+    s.snr_db = {0.0};
+    s.target_error_blocks = 1'000'000;  // every point runs to max_bits
+    s.seed = 1;
+    s.threads = 2;
+    return s;
+}
+
+// Exactly `count` transmissions of one point.
+PointResult Transmissions(const SweepSettings& s, int mode, double snr_db, int count) {
+    PointResult p;
+    p.mode = mode;
+    p.snr_db = snr_db;
+    for (int i = 0; i < count; ++i) p.Add(RunTransmission(s, mode, snr_db, i));
+    return p;
+}
+
+struct LoopbackCase {
+    int modem_type;
+    int mode;
+    double snr_db;
+    double max_ber;
+};
+
+class Loopback : public ::testing::TestWithParam<LoopbackCase> {};
+
+TEST_P(Loopback, BerWithinMarginAndEveryFrameFound) {
+    const LoopbackCase c = GetParam();
+    SweepSettings s = Settings(c.modem_type, c.mode);
+    s.snr_db = {c.snr_db};
+    s.max_bits = kTransmissions * MessageBits(s, c.mode);
+    const PointResult p = RunPoint(s, c.mode, c.snr_db);
+    ASSERT_EQ(p.transmissions, kTransmissions);
+    EXPECT_EQ(p.detected, kTransmissions);
+    EXPECT_EQ(p.mode_right, kTransmissions);
+    EXPECT_EQ(p.complete, kTransmissions);
+    EXPECT_EQ(p.extra_frames, 0);
+    EXPECT_GT(p.bits, 80000);
+    EXPECT_LE(p.ber(), c.max_ber) << p.bit_errors << " errors in " << p.bits << " bits";
+    // The receiver's own S/N figure for the frame follows the channel within 2 dB.
+    ASSERT_EQ(p.snr_frames, kTransmissions);
+    EXPECT_NEAR(p.snr_avg_sum / p.snr_frames, c.snr_db, 2.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(FixedSnr, Loopback,
+                         ::testing::Values(LoopbackCase{0, 0, 9.0, 1e-3}, LoopbackCase{0, 2, 5.0, 1e-3},
+                                           LoopbackCase{1, 0, 9.0, 1e-3}));
+
+TEST(LoopbackChecks, DecisionPointNearTheChannelAtHighSnr) {
+    const SweepSettings s = Settings(0, 0);
+    const PointResult p = Transmissions(s, 0, 20.0, 1);
+    ASSERT_TRUE(p.decision_snr_db().has_value());
+    const double es_n0 = EsN0Db(0, 20.0);
+    EXPECT_GT(*p.decision_snr_db(), es_n0 - 3.0);
+    EXPECT_LT(*p.decision_snr_db(), es_n0 + 0.5);
+    EXPECT_EQ(p.bit_errors, 0);
+}
+
+TEST(LoopbackChecks, FourThousandEightHundredTestSignalReadAsModeTwelve) {
+    const SweepSettings s = Settings(0, kMode4800);
+    const PointResult p = Transmissions(s, kMode4800, 30.0, 1);
+    EXPECT_EQ(p.detected_modes[kMode4800], 1);
+    EXPECT_EQ(p.complete, 1);
+    EXPECT_EQ(p.eom, 1);
+    EXPECT_EQ(p.bit_errors, 0);
+}
+
+TEST(LoopbackChecks, FadingChannelDeliversTheLongInterleaverMessage) {
+    // 600 long on the poor channel (2 ms, 1 Hz) at 12 dB: well above its 1e-5 crossing.
+    SweepSettings s = Settings(0, 5);
+    s.channel.name = "poor";
+    s.channel.fading = sim::FadingSettings{2.0, 1.0};
+    const PointResult p = Transmissions(s, 5, 12.0, 1);
+    EXPECT_EQ(p.complete, 1);
+    EXPECT_LE(p.ber(), 1e-3);
+}
+
+TEST(LoopbackChecks, SameFiguresOnOneOrTwoThreads) {
+    SweepSettings s = Settings(0, 4);
+    s.min_transmissions = 1;
+    s.max_bits = 1000;  // stops after the first transmission in index order
+    s.threads = 1;
+    const PointResult one = RunPoint(s, 4, 3.0);
+    s.threads = 2;
+    const PointResult two = RunPoint(s, 4, 3.0);
+    EXPECT_EQ(one.transmissions, 1);
+    EXPECT_EQ(two.transmissions, 1);
+    EXPECT_EQ(one.bits, two.bits);
+    EXPECT_EQ(one.bit_errors, two.bit_errors);
+    EXPECT_EQ(one.errored_blocks, two.errored_blocks);
+    EXPECT_EQ(one.snr_avg_sum, two.snr_avg_sum);
+    EXPECT_EQ(one.decision_error, two.decision_error);
+}
+
+}  // namespace
+}  // namespace kavra::perf
