@@ -147,5 +147,59 @@ bad rx --type 0 --card-rate 0 -i a.wav
 bad rx --type 0 --carrier 4000 -i a.wav
 "$tool" rx --help > help.txt && grep -q -- '--report' help.txt && ok || fail "rx --help"
 
+# ber: a tiny sweep end to end, its outputs, repeatability, and its wrong arguments.
+ber_fields() { cut -d, -f1-31 "$1"; }  # every column but the cpu time
+"$tool" ber --type 0 --modes 4 --snr 20 --max-bits 7040 --csv ber1.csv --json ber1.json --svg ber1.svg 2> err.txt &&
+  [ "$(wc -l < ber1.csv)" -eq 2 ] && head -1 ber1.csv | grep -q '^type,channel,mode,mode_name,snr_db' &&
+  grep -q '^0,awgn,4,600 short,20,0,1,7040,0,' ber1.csv && ok || fail "ber: one point ($(cat err.txt))"
+grep -q '"bit_errors": 0' ber1.json && grep -q '"crossings"' ber1.json && ok || fail "ber: JSON report"
+head -c 4 ber1.svg | grep -q '<svg' && tail -1 ber1.svg | grep -q '</svg>' && grep -q 'polyline' ber1.svg && ok || fail "ber: SVG plot"
+grep -q "600 short" err.txt && ok || fail "ber: progress line"
+"$tool" ber --type 0 --modes 4 --snr 20 --max-bits 7040 --threads 1 > ber2.csv 2>/dev/null &&
+  [ "$(ber_fields ber1.csv)" = "$(ber_fields ber2.csv)" ] && ok || fail "ber: one thread and standard output give other figures"
+"$tool" ber --type 0 --modes 4 --snr 20 --max-bits 7040 --seed 5 > ber3.csv 2>/dev/null &&
+  [ "$(wc -l < ber3.csv)" -eq 2 ] && ok || fail "ber: another seed"
+"$tool" ber --type 1 --modes 2 --snr 30 --ideal --max-bits 3000 > ber4.csv 2>/dev/null &&
+  grep -q '^1,awgn,2,1000 short,30,0,1,' ber4.csv && ok || fail "ber: ideal reference"
+"$tool" ber --type 0 --noise-only 5 --json noise.json 2> err.txt && grep -q '"frames": 0' noise.json &&
+  grep -q "0 decoded frames" err.txt && ok || fail "ber: noise only ($(cat err.txt))"
+"$tool" ber --help > help.txt && grep -q 'never received' help.txt && grep -q '3000 Hz' help.txt && ok || fail "ber --help"
+bad_ber() {
+  rm -f out.csv out.json
+  "$tool" ber "$@" --csv out.csv --json out.json > /dev/null 2> err.txt
+  local rc=$?
+  if [ $rc -ne 2 ]; then fail "exit $rc for: ber $*"; return; fi
+  if [ "$(wc -l < err.txt)" -ne 1 ]; then fail "not one line for: ber $* ($(cat err.txt))"; return; fi
+  if ls out.csv* out.json* > /dev/null 2>&1; then fail "output left behind for: ber $*"; return; fi
+  ok
+}
+bad_ber --type 2
+bad_ber --modes 0
+bad_ber --type 0 --modes 6
+bad_ber --type 1 --modes 12
+bad_ber --type 0 --modes 0,0
+bad_ber --type 0 --modes 0,x
+bad_ber --type 0 --snr 5,3
+bad_ber --type 0 --snr abc
+bad_ber --type 0 --snr 1:0:1
+bad_ber --type 0 --snr 0:10:0
+bad_ber --type 0 --snr 0:1:2:3
+bad_ber --type 0 --snr 99
+bad_ber --type 0 --channel awful
+bad_ber --type 0 --delay 1
+bad_ber --type 0 --channel poor --spread 0
+bad_ber --type 0 --freq-offset 500
+bad_ber --type 0 --max-bits 10
+bad_ber --type 0 --threads 0
+bad_ber --type 0 --blocks 101
+bad_ber --type 0 --ideal --channel poor
+bad_ber --type 0 --ideal --modes 12
+bad_ber --type 0 --noise-only 0
+rm -f out.csv
+"$tool" ber --type 0 --modes 4 --snr 20 --max-bits 7040 --json - > /dev/null 2> err.txt; rc=$?
+[ $rc -eq 2 ] && [ "$(wc -l < err.txt)" -eq 1 ] && ok || fail "ber: --json - with the CSV on standard output: exit $rc"
+"$tool" ber --type 0 --modes 4 --snr 20 --max-bits 7040 --csv no/such/folder/x.csv 2> err.txt; rc=$?
+[ $rc -eq 2 ] && ok || fail "ber: unwritable CSV: exit $rc"
+
 echo "$pass passed, $failures failed"
 [ $failures -eq 0 ]
