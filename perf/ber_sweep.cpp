@@ -253,20 +253,27 @@ void AddDecisionError(int mode, const modem::ReceiverOutput& out, const std::vec
                       TransmissionResult& r) {
     const auto n = std::min(sent.size(), static_cast<std::size_t>(std::max(0, out.soft_symbol_count)));
     if (n == 0) return;
+    // The soft values are a * ideal + noise: a from their projection on the ideal points (not
+    // the other way round, which would shrink the noise with the scale).
     double cross = 0.0, power = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
         const std::complex<double> ideal = IdealSoft(mode, sent[i]);
         const std::complex<double> soft(out.soft_symbols[i].i, out.soft_symbols[i].q);
         cross += ideal.real() * soft.real() + ideal.imag() * soft.imag();
-        power += std::norm(soft);
+        power += std::norm(ideal);
     }
-    if (power <= 0.0) return;
-    const double c = cross / power;
+    if (cross <= 0.0) return;
+    const double c = power / cross;
     for (std::size_t i = 0; i < n; ++i) {
         const std::complex<double> ideal = IdealSoft(mode, sent[i]);
         const std::complex<double> soft(out.soft_symbols[i].i, out.soft_symbols[i].q);
+        const std::complex<double> error = c * soft - ideal;
+        // The error in the frame of the ideal point: real part along it, imaginary across.
+        const std::complex<double> turned = error * std::conj(ideal) / std::abs(ideal);
         r.decision_signal += std::norm(ideal);
-        r.decision_error += std::norm(c * soft - ideal);
+        r.decision_error += std::norm(error);
+        r.decision_radial += turned.real() * turned.real();
+        r.decision_tangential += turned.imag() * turned.imag();
     }
     r.decision_symbols += static_cast<std::int64_t>(n);
 }
@@ -289,6 +296,7 @@ TransmissionResult RunIdeal(const SweepSettings& settings, int mode, double snr_
     auto decoder = std::make_unique<modem::BlockDecoder>();
     auto out = std::make_unique<modem::ReceiverOutput>();
     modem::FrameCollector collector;
+    TransmissionResult decision;  // decision-point sums only
     for (std::size_t b = 0; b < blocks.size(); ++b) {
         const auto& data = blocks[b];
         for (std::size_t i = 0; i < data.size(); ++i) {
@@ -306,12 +314,18 @@ TransmissionResult RunIdeal(const SweepSettings& settings, int mode, double snr_
         out->soft_symbol_count = static_cast<int>(data.size());
         out->mode = mode;
         out->eom_found = 0;
+        AddDecisionError(mode, *out, data, decision);
         decoder->DecodeBlock(*out);
         out->flags = b == 0 ? modem::kRxFlagStart | modem::kRxFlagBits : modem::kRxFlagBits;
         collector.Poll(*out);
     }
     collector.Finish(*out);
     TransmissionResult r = Evaluate(trial, mode, collector);
+    r.decision_signal = decision.decision_signal;
+    r.decision_error = decision.decision_error;
+    r.decision_radial = decision.decision_radial;
+    r.decision_tangential = decision.decision_tangential;
+    r.decision_symbols = decision.decision_symbols;
     r.air_seconds = static_cast<double>(sent.size()) / modem::SymbolRate(type);
     return r;
 }
@@ -407,6 +421,8 @@ TransmissionResult RunTransmission(const SweepSettings& settings, int mode, doub
     TransmissionResult r = Evaluate(trial, mode, collector);
     r.decision_signal = decision.decision_signal;
     r.decision_error = decision.decision_error;
+    r.decision_radial = decision.decision_radial;
+    r.decision_tangential = decision.decision_tangential;
     r.decision_symbols = decision.decision_symbols;
     r.air_seconds = static_cast<double>(fed) / (type == 1 ? 8000.0 : 9600.0);
     return r;
@@ -427,6 +443,10 @@ void PointResult::Add(const TransmissionResult& t) {
     errored_blocks += t.errored_blocks;
     edge_errors += t.edge_errors;
     head_errors += t.head_errors;
+    if (t.complete) {
+        received_bits += t.bits;
+        received_bit_errors += t.bit_errors;
+    }
     detected += t.detected ? 1 : 0;
     mode_right += t.mode_right ? 1 : 0;
     complete += t.complete ? 1 : 0;
@@ -443,8 +463,15 @@ void PointResult::Add(const TransmissionResult& t) {
     }
     decision_signal += t.decision_signal;
     decision_error += t.decision_error;
+    decision_radial += t.decision_radial;
+    decision_tangential += t.decision_tangential;
     decision_symbols += t.decision_symbols;
     air_seconds += t.air_seconds;
+}
+
+std::optional<double> PointResult::decision_phase_excess_db() const {
+    if (decision_symbols == 0 || decision_radial <= 0.0 || decision_tangential <= 0.0) return std::nullopt;
+    return 10.0 * std::log10(decision_tangential / decision_radial);
 }
 
 std::optional<double> PointResult::decision_snr_db() const {

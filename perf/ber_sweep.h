@@ -84,10 +84,14 @@ struct TransmissionResult {
     int frames = 0;                   // frames the receiver delivered
     int sync_losses = 0;              // preamble time-outs
     int snr_avg = -100, snr_min = -100, snr_max = -100;  // the frame's figures, dB (-100: none)
-    // The receiver's soft symbols against the symbols sent (a least-squares scale per block):
+    // The receiver's soft symbols against the symbols sent (their scale taken out per block):
     // sums of |ideal|^2 and |scaled soft - ideal|^2 over the data symbols of the frame compared.
     double decision_signal = 0.0;
     double decision_error = 0.0;
+    // The error split along the ideal point (amplitude) and across it (phase): white noise puts
+    // equal power into both, carrier-phase jitter only into the second.
+    double decision_radial = 0.0;
+    double decision_tangential = 0.0;
     std::int64_t decision_symbols = 0;
     double air_seconds = 0.0;         // audio fed to the receiver
 };
@@ -114,6 +118,10 @@ struct PointResult {
     std::int64_t errored_blocks = 0;
     std::int64_t edge_errors = 0;
     std::int64_t head_errors = 0;
+    // The same over the transmissions whose frame came through whole with the right mode: the
+    // demodulation and decoding alone, without the frames synchronisation lost.
+    std::int64_t received_bits = 0;
+    std::int64_t received_bit_errors = 0;
     int detected = 0;                 // transmissions whose frame was found
     int mode_right = 0;               // ... with the right mode
     int complete = 0;                 // ... delivered in full
@@ -124,11 +132,15 @@ struct PointResult {
     int snr_frames = 0;               // frames that reported S/N figures
     double snr_avg_sum = 0.0, snr_min_sum = 0.0, snr_max_sum = 0.0;
     double decision_signal = 0.0, decision_error = 0.0;
+    double decision_radial = 0.0, decision_tangential = 0.0;
     std::int64_t decision_symbols = 0;
     double air_seconds = 0.0;
     double cpu_seconds = 0.0;         // worker time spent, including discarded transmissions
 
     double ber() const { return bits > 0 ? static_cast<double>(bit_errors) / static_cast<double>(bits) : 0.0; }
+    double received_ber() const {
+        return received_bits > 0 ? static_cast<double>(received_bit_errors) / static_cast<double>(received_bits) : 0.0;
+    }
     // 95 % upper confidence bound of a BER with no errors (three over the bits), else the BER.
     double ber_upper() const;
     double detection_rate() const { return transmissions > 0 ? double(detected) / transmissions : 0.0; }
@@ -136,6 +148,8 @@ struct PointResult {
     double frame_loss_rate() const { return transmissions > 0 ? 1.0 - double(complete) / transmissions : 0.0; }
     // SNR at the decision point (Es/N0 of the receiver's soft symbols), dB; none without symbols.
     std::optional<double> decision_snr_db() const;
+    // Phase error power over amplitude error power at the decision point, dB (0 for white noise).
+    std::optional<double> decision_phase_excess_db() const;
     void Add(const TransmissionResult& t);
 };
 

@@ -2,14 +2,17 @@
 // SNRs, seeded, with the margins written down: a receiver that loses sensitivity, synchronises
 // less reliably or reads the wrong mode fails here.
 //
-// Margins (measured with the sweep of docs/performance.md, seed 1):
+// Margins (measured with the sweeps of docs/performance.md, seed 1):
 // - 2400 short (8-PSK, the most sensitive to equaliser and carrier-tracking noise) at 9 dB in
 //   3 kHz: the receiver crosses BER 1e-3 near 7.8 dB, so BER <= 1e-3 holds with about 1.2 dB to
-//   spare; it reaches 1e-2 near 6.3 dB.
+//   spare.
 // - 1200 short (QPSK) at 5 dB: 1e-3 is crossed near 4.0 dB, 1 dB of margin.
+// - Type 1, 2000 short at 8.5 dB: 1e-3 is crossed near 7.1 dB, 1.4 dB of margin.
 // - Every transmission is found and its mode read right at these SNRs.
 // - The soft symbols at the decision point at 20 dB lie within 3 dB of the channel's Es/N0
 //   (about 2 dB below it today): an equaliser that stops converging fails.
+// Checked the other way: the same transmissions at 7.5, 3.8 and 7 dB (a receiver 1.2 to 1.5 dB
+// worse) give 2.0e-3, 1.2e-3 and 1.4e-3, and fail.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -75,7 +78,7 @@ TEST_P(Loopback, BerWithinMarginAndEveryFrameFound) {
     EXPECT_EQ(p.mode_right, kTransmissions);
     EXPECT_EQ(p.complete, kTransmissions);
     EXPECT_EQ(p.extra_frames, 0);
-    EXPECT_GT(p.bits, 80000);
+    EXPECT_GT(p.bits, 40000);  // ten times what one error in a thousand needs
     EXPECT_LE(p.ber(), c.max_ber) << p.bit_errors << " errors in " << p.bits << " bits";
     // The receiver's own S/N figure for the frame follows the channel within 2 dB.
     ASSERT_EQ(p.snr_frames, kTransmissions);
@@ -84,7 +87,7 @@ TEST_P(Loopback, BerWithinMarginAndEveryFrameFound) {
 
 INSTANTIATE_TEST_SUITE_P(FixedSnr, Loopback,
                          ::testing::Values(LoopbackCase{0, 0, 9.0, 1e-3}, LoopbackCase{0, 2, 5.0, 1e-3},
-                                           LoopbackCase{1, 0, 9.0, 1e-3}));
+                                           LoopbackCase{1, 0, 8.5, 1e-3}));
 
 TEST(LoopbackChecks, DecisionPointNearTheChannelAtHighSnr) {
     const SweepSettings s = Settings(0, 0);

@@ -63,6 +63,16 @@ TEST_P(IdealReference, NoiselessSoftValuesDecodeExactly) {
 
 INSTANTIATE_TEST_SUITE_P(AllSentModes, IdealReference, ::testing::Range(0, 6));
 
+TEST_P(IdealReference, DecisionPointMeasuresTheNoiseAdded) {
+    // White noise at Es/N0 = 10.97 dB: the measured SNR at the decision point is that, and the
+    // error splits evenly between amplitude and phase.
+    const int mode = GetParam();
+    const PointResult p = Transmissions(Ideal(mode), mode, 10.0, 1);
+    ASSERT_TRUE(p.decision_snr_db().has_value());
+    EXPECT_NEAR(*p.decision_snr_db(), EsN0Db(0, 10.0), 0.15);
+    EXPECT_NEAR(*p.decision_phase_excess_db(), 0.0, 0.3);
+}
+
 TEST(IdealReferenceTheory, BpskAgreesWithTheUnionBoundOfTheCode) {
     if (kSanitized) GTEST_SKIP() << "a million bits; the decoding itself is covered above";
     // 600 short at 0 dB in 3 kHz: Es/N0 0.97 dB; two data symbols (two code bits) per data bit,

@@ -148,7 +148,7 @@ bad rx --type 0 --carrier 4000 -i a.wav
 "$tool" rx --help > help.txt && grep -q -- '--report' help.txt && ok || fail "rx --help"
 
 # ber: a tiny sweep end to end, its outputs, repeatability, and its wrong arguments.
-ber_fields() { cut -d, -f1-31 "$1"; }  # every column but the cpu time
+ber_fields() { cut -d, -f1-33 "$1"; }  # every column but the cpu time
 "$tool" ber --type 0 --modes 4 --snr 20 --max-bits 7040 --csv ber1.csv --json ber1.json --svg ber1.svg 2> err.txt &&
   [ "$(wc -l < ber1.csv)" -eq 2 ] && head -1 ber1.csv | grep -q '^type,channel,mode,mode_name,snr_db' &&
   grep -q '^0,awgn,4,600 short,20,0,1,7040,0,' ber1.csv && ok || fail "ber: one point ($(cat err.txt))"

@@ -161,7 +161,7 @@ std::string Csv(const perf::SweepResult& r) {
     std::string out =
         "type,channel,mode,mode_name,snr_db,skipped,transmissions,bits,bit_errors,ber,ber_upper95,blocks,errored_blocks,"
         "edge_errors,head_errors,detected,mode_right,complete,eom,detection_rate,mode_rate,frame_loss_rate,extra_frames,"
-        "sync_losses,snr_frames,snr_avg,snr_min,snr_max,decision_snr_db,es_n0_db,air_seconds,cpu_seconds\n";
+        "sync_losses,snr_frames,snr_avg,snr_min,snr_max,decision_snr_db,es_n0_db,received_bits,received_bit_errors,air_seconds,cpu_seconds\n";
     char line[640];
     for (const perf::PointResult& p : r.points) {
         const double n = p.snr_frames > 0 ? p.snr_frames : 1;
@@ -169,7 +169,7 @@ std::string Csv(const perf::SweepResult& r) {
         if (auto d = p.decision_snr_db()) std::snprintf(decision, sizeof decision, "%.2f", *d);
         std::snprintf(line, sizeof line,
                       "%d,%s,%d,%s,%g,%d,%d,%lld,%lld,%.4g,%.4g,%lld,%lld,%lld,%lld,%d,%d,%d,%d,%.4f,%.4f,%.4f,%d,%d,%d,%.2f,%.2f,"
-                      "%.2f,%s,%.2f,%.1f,%.1f\n",
+                      "%.2f,%s,%.2f,%lld,%lld,%.1f,%.1f\n",
                       s.modem_type, s.channel.name.c_str(), p.mode, ModeName(s.modem_type, p.mode).c_str(), p.snr_db,
                       p.skipped ? 1 : 0, p.transmissions, static_cast<long long>(p.bits),
                       static_cast<long long>(p.bit_errors), p.ber(), p.ber_upper(), static_cast<long long>(p.blocks),
@@ -177,7 +177,8 @@ std::string Csv(const perf::SweepResult& r) {
                       static_cast<long long>(p.head_errors), p.detected,
                       p.mode_right, p.complete, p.eom, p.detection_rate(), p.mode_rate(), p.frame_loss_rate(),
                       p.extra_frames, p.sync_losses, p.snr_frames, p.snr_avg_sum / n, p.snr_min_sum / n,
-                      p.snr_max_sum / n, decision, perf::EsN0Db(s.modem_type, p.snr_db), p.air_seconds,
+                      p.snr_max_sum / n, decision, perf::EsN0Db(s.modem_type, p.snr_db),
+                      static_cast<long long>(p.received_bits), static_cast<long long>(p.received_bit_errors), p.air_seconds,
                       p.cpu_seconds);
         out += line;
     }
@@ -253,10 +254,14 @@ nlohmann::json Json(const perf::SweepResult& r) {
             {"extra_frames", p.extra_frames},
             {"sync_losses", p.sync_losses},
             {"es_n0_db", perf::EsN0Db(s.modem_type, p.snr_db)},
+            {"received_bits", p.received_bits},
+            {"received_bit_errors", p.received_bit_errors},
+            {"received_ber", p.received_ber()},
             {"air_seconds", p.air_seconds},
             {"cpu_seconds", p.cpu_seconds},
         };
         if (auto d = p.decision_snr_db()) point["decision_snr_db"] = *d;
+        if (auto d = p.decision_phase_excess_db()) point["decision_phase_excess_db"] = *d;
         if (p.snr_frames > 0)
             point["receiver_snr_db"] = {{"frames", p.snr_frames},
                                         {"avg", p.snr_avg_sum / p.snr_frames},
