@@ -134,7 +134,7 @@ std::string BerPlotSvg(const SweepResult& result, const std::string& title) {
         bool any = false;
         for (std::size_t mi = 0; mi < s.modes.size(); ++mi) {
             const auto bound = IdealBoundDb(s.modem_type, s.modes[mi]);
-            if (!bound) continue;
+            if (!bound || *bound < x_min || *bound > x_max) continue;
             any = true;
             const char* colour = kColours[mi % std::size(kColours)];
             svg += Format("<rect x=\"%.1f\" y=\"%.1f\" width=\"8\" height=\"8\" fill=\"none\" stroke-width=\"1.5\" ",

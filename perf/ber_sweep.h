@@ -30,7 +30,7 @@ inline constexpr int kMode4800 = 12;
 // True for the modes a sweep can send under `modem_type`: 0..5, and 12 under type 0.
 bool IsSweepMode(int modem_type, int mode);
 
-struct ChannelSpec {
+struct SweepChannel {
     std::string name = "awgn";                  // awgn, good, moderate, poor, flutter or custom
     std::optional<sim::FadingSettings> fading;  // none: one fixed path
     double freq_offset_hz = 0.0;                // carrier frequency offset
@@ -40,7 +40,7 @@ struct ChannelSpec {
 struct SweepSettings {
     int modem_type = 0;
     std::vector<int> modes;           // each IsSweepMode
-    ChannelSpec channel;
+    SweepChannel channel;
     std::vector<double> snr_db;       // SNR in 3000 Hz, ascending
     // Interleaver blocks per transmission; 0 chooses about 12 s of data (20 short blocks, 3 long
     // ones).  The message fills them but for the end-of-message word and 4 bytes of zero fill.

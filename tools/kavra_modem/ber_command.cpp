@@ -111,8 +111,8 @@ std::vector<double> ParseSnr(const std::string& text) {
     return snr;
 }
 
-perf::ChannelSpec ChooseChannel(const BerOptions& o) {
-    perf::ChannelSpec c;
+perf::SweepChannel ChooseChannel(const BerOptions& o) {
+    perf::SweepChannel c;
     c.name = o.channel;
     if (o.channel != "awgn") {
         c.fading = sim::FindFadingPreset(o.channel);
@@ -140,7 +140,7 @@ std::string ModeName(int type, int mode) {
     return mode == perf::kMode4800 ? std::string("4800") : std::string(modem::ModeName(mode, type));
 }
 
-std::string ChannelText(const perf::ChannelSpec& c) {
+std::string ChannelText(const perf::SweepChannel& c) {
     char text[128];
     if (c.fading)
         std::snprintf(text, sizeof text, "%s (%g ms, %g Hz)", c.name.c_str(), c.fading->delay_ms, c.fading->spread_hz);
