@@ -18,21 +18,12 @@
 #include <cmath>
 
 #include "perf/ber_sweep.h"
+#include "tests/support/sanitizer.h"
 
 namespace kavra::perf {
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+using kavra::testing::kSanitized;
 
 // Fewer transmissions under the sanitizers (about ten times slower), still enough bits that the
 // bound below means something: 2400 short carries 28640 message bits per transmission.

@@ -7,22 +7,13 @@
 
 #include "perf/ber_plot.h"
 #include "perf/ber_sweep.h"
+#include "tests/support/sanitizer.h"
 #include "perf/noise_run.h"
 
 namespace kavra::perf {
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+using kavra::testing::kSanitized;
 
 double Q(double x) { return 0.5 * std::erfc(x / std::sqrt(2.0)); }
 
