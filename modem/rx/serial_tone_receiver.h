@@ -62,6 +62,8 @@ public:
     int modem_type() const noexcept { return profile_.modem_type; }
     const ReceiverKernels& kernels() const noexcept { return *kernels_; }
     int search_state() const noexcept { return search_state_; }
+    // Correlator steps (half symbols) since the latest common part of a preamble segment.
+    int segment_counter() const noexcept { return segment_n_; }
     bool in_data_mode() const noexcept { return data_mode_; }
     float timing_phase() const noexcept { return tau_; }      // 1/201 sample units
     float quality() const noexcept { return quality_; }
