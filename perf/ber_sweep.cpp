@@ -315,10 +315,12 @@ TransmissionResult RunIdeal(const SweepSettings& settings, int mode, double snr_
         out->mode = mode;
         out->eom_found = 0;
         AddDecisionError(mode, *out, data, decision);
-        decoder->DecodeBlock(*out);
+        decoder->DecodeFrameBlock(*out, b == 0);
         out->flags = b == 0 ? modem::kRxFlagStart | modem::kRxFlagBits : modem::kRxFlagBits;
         collector.Poll(*out);
     }
+    out->flags = decoder->FinishFrame(*out) ? modem::kRxFlagEnd | modem::kRxFlagBits : modem::kRxFlagEnd;
+    collector.Poll(*out);
     collector.Finish(*out);
     TransmissionResult r = Evaluate(trial, mode, collector);
     r.decision_signal = decision.decision_signal;
@@ -402,7 +404,8 @@ TransmissionResult RunTransmission(const SweepSettings& settings, int mode, doub
             receiver->ProcessSample(pcm[k]);
             ++fed;
             const int flags = output->flags.load(std::memory_order_relaxed);
-            if ((flags & modem::kRxFlagBits) != 0) {
+            // Bits that come with the end of the frame are the decoder's tail, not a block.
+            if ((flags & modem::kRxFlagBits) != 0 && (flags & modem::kRxFlagEnd) == 0) {
                 if ((flags & modem::kRxFlagStart) != 0 || frame_number == 0) {
                     ++frame_number;
                     block_number = 0;

@@ -12,6 +12,9 @@ namespace {
 
 constexpr float kHalfSqrt2Exact = 0.70710677f;
 
+// Decisions come out this many code pairs after their pair went in.
+constexpr int kDelay = ViterbiDecoder::kTraceback;
+
 // Values per group and combined values per group of the 75 bit/s layout: 24 values are the
 // unknown symbols of 32 channel symbols (one known then three unknown, repeated).
 constexpr int kGroup75 = 24;
@@ -30,15 +33,6 @@ int ValuesPerSymbol(Modulation modulation) {
     return 1;
 }
 
-// Third soft bit of an 8-PSK symbol: positive exactly when the third bit of the tribit is 0.
-float ThirdSoftBit(float u, float v) {
-    const float f = kHalfSqrt2Exact * (v - u);
-    const float g = kHalfSqrt2Exact * (u + v);
-    const float magnitude = std::min(std::abs(f), std::abs(g));
-    const bool negative = (f < 0.0f) != (g < 0.0f);  // a zero counts as positive
-    return negative ? -magnitude : magnitude;
-}
-
 }  // namespace
 
 BlockDecoder::BlockDecoder()
@@ -46,31 +40,76 @@ BlockDecoder::BlockDecoder()
       deinterleaved_(static_cast<std::size_t>(kMaxSoftValues), 0.0f) {}
 
 void BlockDecoder::DecodeBlock(ReceiverOutput& out) noexcept {
-    const int mode = out.mode;
     out.decoded_bit_count = 0;
     out.eom_found = 0;
-    if (!IsValidMode(mode)) return;
-    const DataModeInfo& info = ModeInfo(mode);
-
-    int count = Demap(out, mode);
-    int bits = 0;
-    if (info.modulation == Modulation::Uncoded8) {
-        bits = std::min(count, static_cast<int>(out.decoded_bits.size()));
-        for (int i = 0; i < bits; ++i)
-            out.decoded_bits[static_cast<std::size_t>(i)] = soft_[static_cast<std::size_t>(i)] < 0.0f ? 1 : 0;
-    } else {
-        if (info.modulation == Modulation::Bpsk75) count = Combine75(count);
-        Deinterleave(mode, count);
-        count = CombineRepeats(info.repeats, info.rows * info.columns);
-        bits = Decode(count, out);
+    frame_mode_ = -1;
+    if (!IsValidMode(out.mode)) return;
+    const int pairs = PrepareBlock(out, out.mode);
+    int bits = out.decoded_bit_count;
+    if (pairs >= 0) {
+        // A frame of one block: the first 64 results are dropped and 64 empty pairs after the
+        // block bring out its last decisions.
+        viterbi_.Reset();
+        frame_pairs_ = 0;
+        bits = RunTrellis(deinterleaved_.data(), pairs, out.decoded_bits.data());
+        bits += RunTrellis(nullptr, kDelay, out.decoded_bits.data() + bits);
     }
-
     out.decoded_bit_count = bits;
     const int eom = FindEndOfMessage(std::span<const std::int32_t>(out.decoded_bits.data(), static_cast<std::size_t>(bits)));
     if (eom >= 0) {
         out.eom_found = 1;
         out.decoded_bit_count = eom;
     }
+}
+
+void BlockDecoder::DecodeFrameBlock(ReceiverOutput& out, bool first_of_frame) noexcept {
+    out.decoded_bit_count = 0;
+    out.eom_found = 0;
+    const int mode = out.mode;
+    if (!IsValidMode(mode)) {
+        frame_mode_ = -1;
+        return;
+    }
+    if (first_of_frame || mode != frame_mode_) {
+        viterbi_.Reset();
+        frame_mode_ = mode;
+        frame_pairs_ = 0;
+        eom_word_ = 0;
+        eom_bits_ = 0;
+        eom_seen_ = false;
+    } else {
+        viterbi_.Normalize();
+    }
+    const int pairs = PrepareBlock(out, mode);
+    if (pairs >= 0) out.decoded_bit_count = RunTrellis(deinterleaved_.data(), pairs, out.decoded_bits.data());
+    SearchEndOfMessage(out);
+}
+
+bool BlockDecoder::FinishFrame(ReceiverOutput& out) noexcept {
+    const bool coded = frame_mode_ >= 0 && ModeInfo(frame_mode_).modulation != Modulation::Uncoded8;
+    const bool held = coded && frame_pairs_ > 0 && !eom_seen_;
+    frame_mode_ = -1;
+    if (!held) return false;
+    out.eom_found = 0;
+    out.decoded_bit_count = RunTrellis(nullptr, kDelay, out.decoded_bits.data());
+    SearchEndOfMessage(out);
+    return out.decoded_bit_count > 0 || out.eom_found != 0;
+}
+
+int BlockDecoder::PrepareBlock(ReceiverOutput& out, int mode) noexcept {
+    const DataModeInfo& info = ModeInfo(mode);
+    int count = Demap(out, mode);
+    if (info.modulation == Modulation::Uncoded8) {
+        const int bits = std::min(count, static_cast<int>(out.decoded_bits.size()));
+        for (int i = 0; i < bits; ++i)
+            out.decoded_bits[static_cast<std::size_t>(i)] = soft_[static_cast<std::size_t>(i)] < 0.0f ? 1 : 0;
+        out.decoded_bit_count = bits;
+        return -1;
+    }
+    if (info.modulation == Modulation::Bpsk75) count = Combine75(count);
+    Deinterleave(mode, count);
+    count = CombineRepeats(info.repeats, info.rows * info.columns);
+    return std::min(count / 2, static_cast<int>(out.decoded_bits.size()));
 }
 
 int BlockDecoder::Demap(const ReceiverOutput& out, int mode) noexcept {
@@ -82,11 +121,10 @@ int BlockDecoder::Demap(const ReceiverOutput& out, int mode) noexcept {
     switch (per_symbol) {
         case 3:
             for (int i = 0; i < n; ++i) {
-                const float u = src[i].i;
-                const float v = src[i].q;
-                *dst++ = u;
-                *dst++ = v;
-                *dst++ = ThirdSoftBit(u, v);
+                const std::array<float, 3> bits = EightPskSoftBits(src[i].i, src[i].q);
+                *dst++ = bits[0];
+                *dst++ = bits[1];
+                *dst++ = bits[2];
             }
             break;
         case 2:
@@ -147,24 +185,49 @@ int BlockDecoder::CombineRepeats(int repeats, int count) noexcept {
     return 2 * groups;
 }
 
-int BlockDecoder::Decode(int count, ReceiverOutput& out) noexcept {
-    const int pairs = std::min(count / 2, static_cast<int>(out.decoded_bits.size()));
-    const float* x = deinterleaved_.data();
-    std::int32_t* bits = out.decoded_bits.data();
-    viterbi_.Reset();
-    // Each step decides the bit of the step 64 before it: the first 64 results are dropped and
-    // 64 empty pairs after the block bring out the last decisions.
-    constexpr int kDelay = ViterbiDecoder::kTraceback;
-    int j = 0;
-    for (; j < pairs; ++j) {
-        const float r = viterbi_.Step(x[2 * j], x[2 * j + 1]);
-        if (j >= kDelay) bits[j - kDelay] = r < 0.0f ? 1 : 0;
+int BlockDecoder::RunTrellis(const float* x, int pairs, std::int32_t* bits) noexcept {
+    // The step with index g in the frame decides the bit of step g - 64.
+    int written = 0;
+    for (int j = 0; j < pairs; ++j) {
+        const float r = x != nullptr ? viterbi_.Step(x[2 * j], x[2 * j + 1]) : viterbi_.Step(0.0f, 0.0f);
+        if (frame_pairs_++ >= kDelay) bits[written++] = r < 0.0f ? 1 : 0;
     }
-    for (; j < pairs + kDelay; ++j) {
-        const float r = viterbi_.Step(0.0f, 0.0f);
-        if (j >= kDelay) bits[j - kDelay] = r < 0.0f ? 1 : 0;
+    return written;
+}
+
+void BlockDecoder::SearchEndOfMessage(ReceiverOutput& out) noexcept {
+    if (eom_seen_) {
+        out.decoded_bit_count = 0;
+        return;
     }
-    return pairs;
+    const int count = out.decoded_bit_count;
+    for (int i = 0; i < count; ++i) {
+        eom_word_ = (eom_word_ << 1) | (static_cast<std::uint32_t>(out.decoded_bits[static_cast<std::size_t>(i)]) & 1u);
+        if (++eom_bits_ >= 32 && eom_word_ == kEomPattern) {
+            eom_seen_ = true;
+            out.eom_found = 1;
+            out.decoded_bit_count = std::max(0, i - 31);
+            return;
+        }
+    }
+}
+
+std::array<float, 3> EightPskSoftBits(float u, float v) noexcept {
+    // First bit (boundary u = 0): next to the boundary the nearest points on either side are
+    // neighbours and the value is u; beyond the diagonal |u| = |v| the nearest point across is
+    // three points away and the value grows by 1/sqrt2 of the excess of |u| over |v|.  The
+    // second bit is the same with u and v exchanged.
+    const float au = std::abs(u);
+    const float av = std::abs(v);
+    const float first = u + std::copysign(kHalfSqrt2Exact * std::max(0.0f, au - av), u);
+    const float second = v + std::copysign(kHalfSqrt2Exact * std::max(0.0f, av - au), v);
+    // Third bit (boundaries on the diagonals): the distance to the nearer diagonal, negative
+    // when f and g differ in sign (a zero counts as positive).
+    const float f = kHalfSqrt2Exact * (v - u);
+    const float g = kHalfSqrt2Exact * (u + v);
+    const float magnitude = std::min(std::abs(f), std::abs(g));
+    const bool negative = (f < 0.0f) != (g < 0.0f);
+    return {first, second, negative ? -magnitude : magnitude};
 }
 
 int FindEndOfMessage(std::span<const std::int32_t> bits) noexcept {

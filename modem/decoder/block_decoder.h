@@ -1,6 +1,7 @@
 // Decodes the soft symbols of one received interleaver block into data bits.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -24,15 +25,35 @@ public:
     BlockDecoder(const BlockDecoder&) = delete;
     BlockDecoder& operator=(const BlockDecoder&) = delete;
 
-    // Reads out.mode and out.soft_symbols[0, out.soft_symbol_count); writes out.decoded_bits,
-    // out.decoded_bit_count and out.eom_found (1 when the word was found in this block, else 0).
-    // A mode outside 0..12 decodes nothing.  A negative count is taken as 0 and one beyond the
-    // buffers is cut to them.  Symbols missing from a coded block count as erasures (soft value
-    // 0); symbols beyond its size are ignored.  The output always holds the block's full number
-    // of data bits before the end-of-message cut.
+    // Decodes one block on its own: the trellis starts from no known state and the block's last
+    // bits are decided from the block alone.  Reads out.mode and
+    // out.soft_symbols[0, out.soft_symbol_count); writes out.decoded_bits, out.decoded_bit_count
+    // and out.eom_found (1 when the word was found in this block, else 0).  A mode outside 0..12
+    // decodes nothing.  A negative count is taken as 0 and one beyond the buffers is cut to them.
+    // Symbols missing from a coded block count as erasures (soft value 0); symbols beyond its
+    // size are ignored.  The output holds the block's full number of data bits before the
+    // end-of-message cut.
     void DecodeBlock(ReceiverOutput& out) noexcept;
 
+    // Decodes the blocks of a frame as one stream, as the receiver does.  The encoder runs on from
+    // one block into the next, so the trellis is carried across them and every bit is decided 64
+    // code pairs after it was received: a block delivers the bits from 64 pairs before its start
+    // (none for the first block of a frame) to 64 pairs before its end, and FinishFrame() delivers
+    // the rest.  The last bits of a block are thus decided with the start of the next one instead
+    // of without a code tail.  The end-of-message word is searched in the frame's bit stream,
+    // across block boundaries; out.decoded_bit_count is cut to the bits before it (0 when it began
+    // in an earlier delivery).  The uncoded mode 12 has no delay.  Inputs as for DecodeBlock.
+    void DecodeFrameBlock(ReceiverOutput& out, bool first_of_frame) noexcept;
+
+    // Delivers the bits a frame still holds back (the last 64 of its last block) into out.
+    // Returns false, writing nothing, when there are none or the end-of-message word has been
+    // found (what follows it is fill).
+    bool FinishFrame(ReceiverOutput& out) noexcept;
+
 private:
+    // Demaps, undoes the interleaver and combines repetitions into deinterleaved_; returns the
+    // number of code pairs.  The uncoded mode writes its hard bits to out and returns -1.
+    int PrepareBlock(ReceiverOutput& out, int mode) noexcept;
     // Fills soft_ with one to three soft values per symbol; returns how many were written.
     int Demap(const ReceiverOutput& out, int mode) noexcept;
     // 75 bit/s: each group of 24 values becomes the sums of every third value from positions 1
@@ -42,14 +63,31 @@ private:
     void Deinterleave(int mode, int count) noexcept;
     // Adds the repeated copies of each code pair in deinterleaved_; returns the new count.
     int CombineRepeats(int repeats, int count) noexcept;
-    // Viterbi-decodes count / 2 pairs of deinterleaved_ into out.decoded_bits.
-    int Decode(int count, ReceiverOutput& out) noexcept;
+    // Runs the trellis over pairs (a null x means empty pairs) and writes the decided bits of
+    // the frame's stream to bits; returns how many it wrote.
+    int RunTrellis(const float* x, int pairs, std::int32_t* bits) noexcept;
+    // Searches the frame's stream for the end-of-message word in bits[0, count); cuts the count
+    // when found.
+    void SearchEndOfMessage(ReceiverOutput& out) noexcept;
 
     FetchOrderTable fetch_order_;
     std::vector<float> soft_;
     std::vector<float> deinterleaved_;
     ViterbiDecoder viterbi_;
+
+    // The frame being decoded by DecodeFrameBlock.
+    int frame_mode_ = -1;            // -1: no frame open
+    long long frame_pairs_ = 0;      // trellis steps taken in the frame
+    std::uint32_t eom_word_ = 0;     // the frame's last 32 delivered bits, newest in bit 0
+    long long eom_bits_ = 0;         // bits delivered in the frame
+    bool eom_seen_ = false;
 };
+
+// Soft bits of the 8-PSK symbol (u, v), positive meaning bit 0, for the three bits of its tribit:
+// for each bit the max-log value, the difference between the correlations with the nearest point
+// where the bit is 0 and the nearest where it is 1, in units of the distance to that bit's
+// boundary (so near a boundary the value is the distance itself).
+std::array<float, 3> EightPskSoftBits(float u, float v) noexcept;
 
 // Searches bits[0, count) for the end-of-message word (most significant bit first, all 32 bits
 // inside this block).  Returns the number of bits before its first occurrence, or -1.

@@ -1,5 +1,6 @@
 #include "modem/decoder/viterbi_decoder.h"
 
+#include <cmath>
 #include <limits>
 
 #include "modem/common/convolutional_code.h"
@@ -23,6 +24,13 @@ ViterbiDecoder::ViterbiDecoder() {
 void ViterbiDecoder::Reset() noexcept {
     metric_.fill(0.0f);
     slot_ = 0;
+}
+
+void ViterbiDecoder::Normalize() noexcept {
+    float best = metric_[0];
+    for (float m : metric_) best = m > best ? m : best;
+    if (!std::isfinite(best)) return;
+    for (float& m : metric_) m -= best;
 }
 
 float ViterbiDecoder::Step(float a, float b) noexcept {

@@ -26,6 +26,10 @@ public:
     // All path metrics 0, time slot 0.  The decision history is kept.
     void Reset() noexcept;
 
+    // Subtracts the best path metric from all of them.  Decisions depend only on differences,
+    // so this keeps the sums small (and exact enough) when the trellis runs on across blocks.
+    void Normalize() noexcept;
+
     // One trellis step with soft values a (first code bit) and b (second code bit), positive
     // meaning bit 0.  Returns +1.0 for a decided 0 and -1.0 for a decided 1: the input bit of
     // the step 64 steps before this one.

@@ -19,16 +19,17 @@ void FrameCollector::Poll(ReceiverOutput& output) {
             pending_ = 0;
             pending_bits_ = 0;
         }
-        AddBits(output);
+        // Bits that come with the end of the frame are the decoder's held-back tail, not a block.
+        AddBits(output, (flags & kRxFlagEnd) == 0);
     }
     if ((flags & kRxFlagEnd) != 0 && open_) Close(output, true);
 }
 
-void FrameCollector::AddBits(const ReceiverOutput& output) {
+void FrameCollector::AddBits(const ReceiverOutput& output, bool block) {
     ReceivedFrame& frame = frames_.back();
     frame.mode = output.mode.load(std::memory_order_relaxed);
     frame.freq_offset_hz = output.freq_offset.load(std::memory_order_relaxed);
-    ++frame.blocks;
+    if (block) ++frame.blocks;
     if (output.eom_found != 0) frame.eom = true;
     const int count = output.decoded_bit_count < 0 ? 0
                       : output.decoded_bit_count > kMaxDecodedBits ? kMaxDecodedBits

@@ -37,7 +37,7 @@ public:
     std::vector<std::uint8_t> AllBytes() const;
 
 private:
-    void AddBits(const ReceiverOutput& output);
+    void AddBits(const ReceiverOutput& output, bool block);
     void Close(const ReceiverOutput& output, bool ended);
 
     std::vector<ReceivedFrame> frames_;

@@ -270,9 +270,9 @@ void SerialToneReceiver::DataSymbol() noexcept {
         if (frame_counter_ == frames_per_block_) {
             frame_counter_ = 0;
             output_.flags.store(first_block_ ? kRxFlagStart + kRxFlagBits : kRxFlagBits, std::memory_order_release);
-            first_block_ = false;
             output_.eom_found = 0;
-            decoder_->DecodeBlock(output_);
+            decoder_->DecodeFrameBlock(output_, first_block_);
+            first_block_ = false;
         }
     }
 }
@@ -310,7 +310,10 @@ void SerialToneReceiver::EndFrame() noexcept {
     ClearTrace();
     data_mode_ = false;
     output_.receiving.store(0, std::memory_order_relaxed);
-    output_.flags.store(kRxFlagEnd, std::memory_order_release);
+    // The decoder holds back the last bits of the last block (it decides each bit from the
+    // symbols after it); unless the end-of-message word has been seen, they come with the end.
+    const bool held_bits = !first_block_ && decoder_->FinishFrame(output_);
+    output_.flags.store(held_bits ? kRxFlagEnd + kRxFlagBits : kRxFlagEnd, std::memory_order_release);
     output_.eom_found = 0;
 }
 

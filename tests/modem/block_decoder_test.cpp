@@ -78,6 +78,12 @@ std::vector<int> SendingOrder(int mode, const std::vector<int>& coded) {
     return stream;
 }
 
+// Data symbols of a coded block.
+std::size_t SymbolsPerBlock(int mode) {
+    const int n = kDataBits[mode];
+    return static_cast<std::size_t>(mode <= 1 ? n * 2 / 3 : mode <= 3 ? n : mode >= 10 ? n * 24 : n * 2 * kRepeats[mode]);
+}
+
 // Sent bits -> soft symbols following the receiver's convention: for 8-PSK symbol k,
 // u = Im(z e^{j22.5deg}), v = Re(z e^{j22.5deg}) with z at k x 45deg; QPSK rotated by 45deg;
 // BPSK u = Re(z).  Gaussian noise of deviation sigma on both components.
@@ -168,6 +174,34 @@ public:
         return r;
     }
 
+    // The blocks of one frame through DecodeFrameBlock and FinishFrame: the bits of every
+    // delivery in order, the size of each delivery, and the end-of-message flag of each.
+    struct FrameResult {
+        std::vector<int> bits;
+        std::vector<int> sizes;
+        std::vector<int> eoms;
+        bool finished = false;  // FinishFrame delivered bits
+    };
+
+    FrameResult DecodeFrame(int mode, const std::vector<std::vector<SoftSymbol>>& blocks) {
+        FrameResult r;
+        auto take = [&] {
+            r.bits.insert(r.bits.end(), out_->decoded_bits.begin(), out_->decoded_bits.begin() + out_->decoded_bit_count);
+            r.sizes.push_back(out_->decoded_bit_count);
+            r.eoms.push_back(out_->eom_found);
+        };
+        for (std::size_t b = 0; b < blocks.size(); ++b) {
+            out_->mode = mode;
+            std::copy(blocks[b].begin(), blocks[b].end(), out_->soft_symbols.begin());
+            out_->soft_symbol_count = static_cast<int>(blocks[b].size());
+            decoder_.DecodeFrameBlock(*out_, b == 0);
+            take();
+        }
+        r.finished = decoder_.FinishFrame(*out_);
+        if (r.finished) take();
+        return r;
+    }
+
     BlockDecoder decoder_;
     std::unique_ptr<ReceiverOutput> out_ = std::make_unique<ReceiverOutput>();
 };
@@ -229,11 +263,7 @@ TEST_P(CodedModeTest, BurstOfWrongValuesIsCorrected) {
 
 TEST_P(CodedModeTest, ZeroSoftValuesDecodeToAllOnes) {
     const int mode = GetParam();
-    const std::size_t symbols = mode <= 1 ? kDataBits[mode] * 2 / 3
-                                : mode <= 3 ? kDataBits[mode]
-                                : mode >= 10 ? kDataBits[mode] * 24
-                                             : kDataBits[mode] * 2 * kRepeats[mode];
-    const Result r = DecodeSymbols(mode, std::vector<SoftSymbol>(symbols, SoftSymbol{0.0f, 0.0f}));
+    const Result r = DecodeSymbols(mode, std::vector<SoftSymbol>(SymbolsPerBlock(mode), SoftSymbol{0.0f, 0.0f}));
     EXPECT_EQ(r.bits, std::vector<int>(static_cast<std::size_t>(kDataBits[mode]), 1));
     EXPECT_EQ(r.eom, 0);
 }
@@ -488,7 +518,8 @@ TEST_P(CodedModeTest, ExtraSymbolsAreIgnoredAndAFewMissingOnesAreBridged) {
 
 // The decoder against a plain rendering of its steps: matrix deinterleaving written in the
 // sending side's fetch order and read in its load order, sums taken left to right.
-std::vector<int> ReferenceDecode(int mode, const std::vector<SoftSymbol>& symbols) {
+// Soft values in sending order: 8-PSK by the closed forms of the max-log values.
+std::vector<float> ReferenceSoftValues(int mode, const std::vector<SoftSymbol>& symbols) {
     std::vector<float> x;
     for (const auto& s : symbols) {
         if (mode <= 1 || mode == 12) {
@@ -496,18 +527,23 @@ std::vector<int> ReferenceDecode(int mode, const std::vector<SoftSymbol>& symbol
             const float g = 0.70710677f * (s.i + s.q);
             const float sf = f < 0 ? -1.0f : 1.0f;
             const float sg = g < 0 ? -1.0f : 1.0f;
-            x.insert(x.end(), {s.i, s.q, sf * sg * std::min(std::abs(f), std::abs(g))});
+            // First two bits: max-log over the eight points, in units of the boundary distance.
+            const float eu = std::max(0.0f, std::abs(s.i) - std::abs(s.q));
+            const float ev = std::max(0.0f, std::abs(s.q) - std::abs(s.i));
+            x.insert(x.end(), {s.i + std::copysign(0.70710677f * eu, s.i), s.q + std::copysign(0.70710677f * ev, s.q),
+                               sf * sg * std::min(std::abs(f), std::abs(g))});
         } else if (mode <= 3) {
             x.insert(x.end(), {s.i, s.q});
         } else {
             x.push_back(s.i);
         }
     }
-    std::vector<int> bits;
-    if (mode == 12) {
-        for (float v : x) bits.push_back(v < 0 ? 1 : 0);
-        return bits;
-    }
+    return x;
+}
+
+// Code pairs of one coded block in coding order.
+std::vector<float> ReferencePairs(int mode, const std::vector<SoftSymbol>& symbols) {
+    std::vector<float> x = ReferenceSoftValues(mode, symbols);
     if (mode >= 10) {
         std::vector<float> y;
         for (std::size_t g = 0; g + 24 <= x.size(); g += 24) {
@@ -551,13 +587,34 @@ std::vector<int> ReferenceDecode(int mode, const std::vector<SoftSymbol>& symbol
         }
         z.insert(z.end(), {a, b});
     }
+    return z;
+}
+
+// One trellis over the code pairs of consecutive blocks, best metric subtracted at each block
+// start after the first, 64 empty pairs at the end, the first 64 results dropped.
+std::vector<int> ReferenceTrellis(const std::vector<std::vector<float>>& blocks) {
     ViterbiDecoder viterbi;
-    const std::size_t pairs = z.size() / 2;
-    for (std::size_t k = 0; k < pairs + 64; ++k) {
-        const float r = k < pairs ? viterbi.Step(z[2 * k], z[2 * k + 1]) : viterbi.Step(0.0f, 0.0f);
-        if (k >= 64) bits.push_back(r < 0 ? 1 : 0);
+    std::vector<int> bits;
+    std::size_t step = 0;
+    auto run = [&](float a, float b) {
+        const float r = viterbi.Step(a, b);
+        if (step++ >= 64) bits.push_back(r < 0 ? 1 : 0);
+    };
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        if (b > 0) viterbi.Normalize();
+        for (std::size_t k = 0; k + 1 < blocks[b].size(); k += 2) run(blocks[b][k], blocks[b][k + 1]);
     }
+    for (int k = 0; k < 64; ++k) run(0.0f, 0.0f);
     return bits;
+}
+
+std::vector<int> ReferenceDecode(int mode, const std::vector<SoftSymbol>& symbols) {
+    if (mode == 12) {
+        std::vector<int> bits;
+        for (float v : ReferenceSoftValues(mode, symbols)) bits.push_back(v < 0 ? 1 : 0);
+        return bits;
+    }
+    return ReferenceTrellis({ReferencePairs(mode, symbols)});
 }
 
 class ReferenceIdentityTest : public BlockDecoderFixture, public ::testing::TestWithParam<int> {};
@@ -584,6 +641,136 @@ TEST_P(ReferenceIdentityTest, MatchesThePlainRenderingOnRandomInput) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, ReferenceIdentityTest, ::testing::Range(0, 13));
+
+// The 8-PSK soft bits against a brute-force max-log demapper over the eight points and their
+// tribits, scaled by the distance of neighbouring points to a boundary (2 sin 22.5 degrees).
+TEST(EightPskSoftBitsTest, EqualMaxLogOverTheEightPoints) {
+    const int tribit_of_point[8] = {0, 1, 3, 2, 6, 7, 5, 4};
+    std::mt19937 rng(1300);
+    std::uniform_real_distribution<double> angle(0.0, 360.0);
+    std::uniform_real_distribution<double> radius(0.0, 1.6);
+    for (int trial = 0; trial < 20000; ++trial) {
+        const double a = angle(rng) * kDegree;
+        const double r = trial < 16 ? 1.0 : radius(rng);
+        const double u = trial < 16 ? std::sin(22.5 * trial * kDegree) : r * std::sin(a);
+        const double v = trial < 16 ? std::cos(22.5 * trial * kDegree) : r * std::cos(a);
+        const auto bits = EightPskSoftBits(static_cast<float>(u), static_cast<float>(v));
+        for (int j = 0; j < 3; ++j) {
+            double best[2] = {-10.0, -10.0};
+            for (int k = 0; k < 8; ++k) {
+                const double p = (45.0 * k + 22.5) * kDegree;
+                const int bit = (tribit_of_point[k] >> (2 - j)) & 1;
+                best[bit] = std::max(best[bit], u * std::sin(p) + v * std::cos(p));
+            }
+            const double expected = (best[0] - best[1]) / (2.0 * std::sin(22.5 * kDegree));
+            ASSERT_NEAR(bits[static_cast<std::size_t>(j)], expected, 1e-5) << "u " << u << " v " << v << " bit " << j;
+        }
+    }
+}
+
+// A frame's blocks decoded as one stream: the bits equal one trellis run over all of the
+// frame's code pairs; deliveries lag the blocks by 64 bits, the last 64 come with FinishFrame.
+TEST_P(ReferenceIdentityTest, FrameDecodingIsOneTrellisOverTheFrame) {
+    const int mode = GetParam();
+    std::mt19937 rng(1400u + static_cast<unsigned>(mode));
+    std::normal_distribution<float> gauss(0.0f, 40.0f);
+    const int symbols_per_block = mode == 12 ? 960 : static_cast<int>(SymbolsPerBlock(mode));
+    std::vector<std::vector<SoftSymbol>> blocks(3);
+    std::vector<std::vector<float>> pairs;
+    std::vector<int> expected;
+    for (auto& b : blocks) {
+        b.resize(static_cast<std::size_t>(symbols_per_block));
+        for (auto& s : b) s = {gauss(rng), gauss(rng)};
+        if (mode == 12) {
+            const auto hard = ReferenceDecode(mode, b);
+            expected.insert(expected.end(), hard.begin(), hard.end());
+        } else {
+            pairs.push_back(ReferencePairs(mode, b));
+        }
+    }
+    if (mode != 12) expected = ReferenceTrellis(pairs);
+    const int eom = FindEndOfMessage(std::vector<std::int32_t>(expected.begin(), expected.end()));
+    if (eom >= 0) expected.resize(static_cast<std::size_t>(eom));
+
+    const FrameResult r = DecodeFrame(mode, blocks);
+    EXPECT_EQ(r.bits, expected);
+    if (eom < 0 && mode != 12) {
+        const int n = kDataBits[mode];
+        // Bits come out 64 trellis steps late.
+        auto out_by = [](int steps) { return std::max(0, steps - 64); };
+        const std::vector<int> sizes{out_by(n), out_by(2 * n) - out_by(n), out_by(3 * n) - out_by(2 * n), std::min(64, 3 * n)};
+        EXPECT_EQ(r.sizes, sizes);
+        EXPECT_TRUE(r.finished);
+    }
+    if (mode == 12) {
+        EXPECT_FALSE(r.finished);  // uncoded: nothing held back
+    }
+}
+
+// The last code pair of a block is unprotected when the block is decoded alone (one wrong
+// code bit there is a tie); in a frame the next block's first pairs decide it.
+TEST_P(CodedModeTest, FrameDecodingCorrectsTheLastPairOfABlock) {
+    const int mode = GetParam();
+    std::mt19937 rng(1500u + static_cast<unsigned>(mode));
+    const CodedRun run = MakeRun(mode, 2, rng);
+    for (int which = 0; which < 2; ++which) {
+        auto first = run.coded[0];
+        first[first.size() - 2 + static_cast<std::size_t>(which)] ^= 1;
+        // Every copy of a repeated pair is wrong, so the repetition cannot outvote it.
+        const std::vector<std::vector<SoftSymbol>> blocks{ToSymbols(mode, SendingOrder(mode, first), 0.0f, rng),
+                                                          ToSymbols(mode, SendingOrder(mode, run.coded[1]), 0.0f, rng)};
+        std::vector<int> sent = run.data[0];
+        sent.insert(sent.end(), run.data[1].begin(), run.data[1].end());
+        EXPECT_EQ(DecodeFrame(mode, blocks).bits, sent) << "code bit " << which;
+    }
+}
+
+// The word is found in the frame's stream wherever it lies: inside a delivery, across the
+// boundary of two deliveries (the earlier one has already given out its first bits), and across
+// the boundary of two blocks.  Nothing is held back after it.
+TEST_F(BlockDecoderTest, FrameFindsTheEndOfMessageAcrossBlocksAndDeliveries) {
+    constexpr int kMode = 0;
+    const int n = kDataBits[kMode];
+    std::mt19937 rng(1600);
+    const auto word = BitsOf(kEomPattern);
+    for (int start = n - 64 - 40; start < n + 8; ++start) {
+        std::vector<int> data(static_cast<std::size_t>(2 * n));
+        for (auto& b : data) b = static_cast<int>(rng() & 1u);
+        std::copy(word.begin(), word.end(), data.begin() + start);
+        if (FindEndOfMessage(std::vector<std::int32_t>(data.begin(), data.begin() + start + 31)) >= 0) continue;
+        const auto coded = Encode(data);
+        std::vector<std::vector<SoftSymbol>> blocks;
+        for (int b = 0; b < 2; ++b)
+            blocks.push_back(ToSymbols(kMode, SendingOrder(kMode, std::vector<int>(coded.begin() + 2 * n * b, coded.begin() + 2 * n * (b + 1))), 0.0f, rng));
+        const FrameResult r = DecodeFrame(kMode, blocks);
+        // The first delivery ends 64 bits before the end of the first block; a word that
+        // straddles that point has had its first bits delivered.
+        const bool straddles = start < n - 64 && start + 32 > n - 64;
+        const int delivered = straddles ? n - 64 : start;
+        EXPECT_EQ(r.bits, std::vector<int>(data.begin(), data.begin() + delivered)) << start;
+        EXPECT_EQ(std::count(r.eoms.begin(), r.eoms.end(), 1), 1) << start;
+        EXPECT_FALSE(r.finished) << start;
+    }
+}
+
+TEST_F(BlockDecoderTest, FinishFrameDeliversOnlyWhatAFrameHolds) {
+    EXPECT_FALSE(decoder_.FinishFrame(*out_));  // no frame yet
+    out_->mode = 4;
+    out_->soft_symbol_count = 720;
+    out_->soft_symbols.fill({1.0f, 0.0f});
+    decoder_.DecodeFrameBlock(*out_, true);
+    EXPECT_EQ(out_->decoded_bit_count, 360 - 64);
+    EXPECT_TRUE(decoder_.FinishFrame(*out_));
+    EXPECT_EQ(out_->decoded_bit_count, 64);
+    EXPECT_FALSE(decoder_.FinishFrame(*out_));  // once only
+    decoder_.DecodeFrameBlock(*out_, true);
+    decoder_.DecodeBlock(*out_);  // a block decoded alone closes the frame
+    EXPECT_FALSE(decoder_.FinishFrame(*out_));
+    out_->mode = 13;
+    decoder_.DecodeFrameBlock(*out_, true);
+    EXPECT_EQ(out_->decoded_bit_count, 0);
+    EXPECT_FALSE(decoder_.FinishFrame(*out_));
+}
 
 }  // namespace
 }  // namespace kavra::modem
