@@ -13,7 +13,13 @@ constexpr int kStepsPerBlock = 64;  // correlator steps (half symbols) in a 32-s
 // Best patterns of the common part read backwards from the block that just ended.
 constexpr std::array<std::uint8_t, 9> kCommonBackwards{0, 2, 1, 3, 1, 0, 3, 1, 0};
 constexpr int kDetectionMatches = 6;
+constexpr int kSegmentSteps = 960;    // correlator steps in a 480-symbol segment
 constexpr int kSegmentTimeout = 968;  // the next common part is due at 960
+// While a preamble is followed, the next common part is accepted only from half a block before
+// its due instant (the timing may move by a multipath delay): matches a whole number of blocks
+// away (off-frequency banks see the common sequence in the other blocks of a segment far more
+// often than chance) would read D1, D2 and the count from the wrong blocks.
+constexpr int kEarliestNextCommon = kSegmentSteps - 32;
 constexpr float kPi = 3.14159265f;
 constexpr float kSlotAverageWeight = 0.15f;
 constexpr float kSmoothing = 0.3f;
@@ -30,6 +36,16 @@ float AngleOr(Complex s, float otherwise) {
     if (s.re == 0.0f && s.im == 0.0f) return otherwise;
     const float a = std::atan2(s.im, s.re);
     return std::isfinite(a) ? a : otherwise;
+}
+
+// How many of the nine common-part patterns one bank's full history holds at h, h-64, ...
+int CommonMatches(const std::array<std::uint8_t, 2048>& history, int h) {
+    int matches = 0;
+    for (int k = 0; k < 9; ++k) {
+        const int at = (h - kStepsPerBlock * k) & 2047;
+        if (history[static_cast<std::size_t>(at)] == kCommonBackwards[static_cast<std::size_t>(k)]) ++matches;
+    }
+    return matches;
 }
 
 }  // namespace
@@ -72,7 +88,15 @@ void SerialToneReceiver::CorrelatorStep() noexcept {
     }
 
     SegmentSchedule();
-    if (slot_ == chosen_slot_) Detect();
+    // Near the due instant of the next common part the chosen slot can flip to the slot before
+    // and back again (two nearly equal averages), so that no step meets it; the step after the
+    // chosen slot then makes up the skipped test.
+    const bool due = search_state_ == kPreambleSeen && segment_n_ >= kEarliestNextCommon;
+    if (!due) common_tested_ = false;
+    if (slot_ == chosen_slot_ || (due && !common_tested_ && slot_ == (chosen_slot_ + 1) % kSlots)) {
+        common_tested_ = due;
+        Detect();
+    }
     if (search_state_ != kLastSegmentPassed) UpdateSlotAverages();
     slot_ = (slot_ + 1) % kSlots;
     if (search_state_ != kSearching && ++segment_n_ > kSegmentTimeout) LoseSync();
@@ -80,17 +104,25 @@ void SerialToneReceiver::CorrelatorStep() noexcept {
 }
 
 void SerialToneReceiver::Detect() noexcept {
-    bool detected = false;
-    for (int bank = 0; bank < kCorrelatorBanks && !detected; ++bank) {
-        int matches = 0;
-        for (int k = 0; k < 9; ++k) {
-            const int at = (history_pos_ - kStepsPerBlock * k) & (kHistoryLength - 1);
-            if (full_history_[static_cast<std::size_t>(bank)][static_cast<std::size_t>(at)] == kCommonBackwards[static_cast<std::size_t>(k)])
-                ++matches;
+    static_assert(kHistoryLength == 2048);
+    if (search_state_ == kLastSegmentPassed) return;
+    if (search_state_ == kPreambleSeen) {
+        // Only the bank chosen at the start of the preamble may continue it.
+        if (CommonMatches(full_history_[static_cast<std::size_t>(bank_)], history_pos_) < kDetectionMatches) return;
+        if (segment_n_ >= kEarliestNextCommon) {
+            ++detections_;
+            segment_n_ = 0;
+            return;
         }
-        detected = matches >= kDetectionMatches;
+        // Out of time: a start that no second segment has confirmed yet may have been a false
+        // one, so the preamble starts afresh here; a confirmed one keeps its timing.
+        if (detections_ > 1) return;
+    } else {
+        bool detected = false;
+        for (int bank = 0; bank < kCorrelatorBanks && !detected; ++bank)
+            detected = CommonMatches(full_history_[static_cast<std::size_t>(bank)], history_pos_) >= kDetectionMatches;
+        if (!detected) return;
     }
-    if (!detected) return;
 
     const auto s = static_cast<std::size_t>(chosen_slot_);
     const float z = slot_average_[kBankZ][s];
@@ -99,17 +131,13 @@ void SerialToneReceiver::Detect() noexcept {
     bank_ = y > z ? kBankY : kBankZ;
     if (x > (y > z ? y : z)) bank_ = kBankX;
 
-    if (search_state_ == kSearching) {
-        search_state_ = kPreambleSeen;
-        detections_ = 1;
-        phi_fast_ = phi_slow_ = f_int_ = 0.0f;
-        count_a_ = count_b_ = count_c_ = 100;
-        d1_votes_.fill(0);
-        d2_votes_.fill(0);
-        freq_estimated_ = false;
-    } else {
-        ++detections_;
-    }
+    search_state_ = kPreambleSeen;
+    detections_ = 1;
+    phi_fast_ = phi_slow_ = f_int_ = 0.0f;
+    count_a_ = count_b_ = count_c_ = 100;
+    d1_votes_.fill(0);
+    d2_votes_.fill(0);
+    freq_estimated_ = false;
     segment_n_ = 0;
 }
 
