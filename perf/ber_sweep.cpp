@@ -252,30 +252,44 @@ TransmissionResult Evaluate(const Trial& trial, int mode, const modem::FrameColl
 void AddDecisionError(int mode, const modem::ReceiverOutput& out, const std::vector<std::uint8_t>& sent,
                       TransmissionResult& r) {
     const auto n = std::min(sent.size(), static_cast<std::size_t>(std::max(0, out.soft_symbol_count)));
-    if (n == 0) return;
-    // The soft values are a * ideal + noise: a from their projection on the ideal points (not
-    // the other way round, which would shrink the noise with the scale).
-    double cross = 0.0, power = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::complex<double> ideal = IdealSoft(mode, sent[i]);
-        const std::complex<double> soft(out.soft_symbols[i].i, out.soft_symbols[i].q);
-        cross += ideal.real() * soft.real() + ideal.imag() * soft.imag();
-        power += std::norm(ideal);
+    // The receiver weights the soft values of each frame's run of unknown symbols by the noise
+    // around it, so the scale is fitted run by run: the soft values are a * ideal + noise, with
+    // a from their projection on the ideal points (not the other way round, which would shrink
+    // the noise with the scale).
+    const auto run = static_cast<std::size_t>(std::max(1, modem::ModeInfo(mode).data_symbols));
+    for (std::size_t first = 0; first < n; first += run) {
+        const std::size_t last = std::min(n, first + run);
+        double cross = 0.0, power = 0.0, soft_power = 0.0;
+        for (std::size_t i = first; i < last; ++i) {
+            const std::complex<double> ideal = IdealSoft(mode, sent[i]);
+            const std::complex<double> soft(out.soft_symbols[i].i, out.soft_symbols[i].q);
+            cross += ideal.real() * soft.real() + ideal.imag() * soft.imag();
+            power += std::norm(ideal);
+            soft_power += std::norm(soft);
+        }
+        // A run that hardly correlates with the symbols sent (a deep fade) has no scale to fit.
+        if (cross <= 0.2 * std::sqrt(power * soft_power)) continue;
+        const double c = power / cross;
+        double radial = 0.0, tangential = 0.0, signal = 0.0;
+        for (std::size_t i = first; i < last; ++i) {
+            const std::complex<double> ideal = IdealSoft(mode, sent[i]);
+            const std::complex<double> soft(out.soft_symbols[i].i, out.soft_symbols[i].q);
+            const std::complex<double> error = c * soft - ideal;
+            // The error in the frame of the ideal point: real part along it, imaginary across.
+            const std::complex<double> turned = error * std::conj(ideal) / std::abs(ideal);
+            signal += std::norm(ideal);
+            radial += turned.real() * turned.real();
+            tangential += turned.imag() * turned.imag();
+        }
+        // The fitted scale took one degree of freedom of the error along the points.
+        const auto count = static_cast<double>(last - first);
+        if (count > 1.0) radial *= count / (count - 1.0);
+        r.decision_signal += signal;
+        r.decision_error += radial + tangential;
+        r.decision_radial += radial;
+        r.decision_tangential += tangential;
+        r.decision_symbols += static_cast<std::int64_t>(last - first);
     }
-    if (cross <= 0.0) return;
-    const double c = power / cross;
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::complex<double> ideal = IdealSoft(mode, sent[i]);
-        const std::complex<double> soft(out.soft_symbols[i].i, out.soft_symbols[i].q);
-        const std::complex<double> error = c * soft - ideal;
-        // The error in the frame of the ideal point: real part along it, imaginary across.
-        const std::complex<double> turned = error * std::conj(ideal) / std::abs(ideal);
-        r.decision_signal += std::norm(ideal);
-        r.decision_error += std::norm(error);
-        r.decision_radial += turned.real() * turned.real();
-        r.decision_tangential += turned.imag() * turned.imag();
-    }
-    r.decision_symbols += static_cast<std::int64_t>(n);
 }
 
 // The ideal coherent receiver: the symbols sent plus Gaussian noise at the channel's Es/N0,

@@ -17,7 +17,16 @@ constexpr float kGainKnown = 1.01f;
 constexpr float kGainUnknown = 1.00705f;
 constexpr int kDataStartIndex = 320;  // training index of the first data symbol
 constexpr int kSnrWindow = 800;
-constexpr int kScaleWindow = 32;
+// Soft values are weighted by the inverse of the noise power on the known symbols around them:
+// a window closes at the end of the first run of known symbols that brings it to at least 16
+// (one run of a frame at 2400 to 600 bit/s), and the unknown symbols before it take the mean of
+// this window and the previous one.  Windows are a frame long, short against HF fading.  The
+// weight is 1 at the reference noise (an S/N of 13 dB at the decision point) and at most 10.
+constexpr int kNoiseWindow = 16;
+constexpr float kNoiseReference = 0.05f;
+constexpr float kNoiseFloor = 0.005f;
+// A block ending part-way through a window weights its last symbols by the part seen, if any.
+constexpr int kNoiseWindowPart = 8;
 constexpr float kSoftLimit = 1500.0f;
 
 inline Complex Mul(Complex a, Complex b) noexcept { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
@@ -80,6 +89,28 @@ void SerialToneReceiver::TimingStep() noexcept {
     else if (main > kCentreTap) tau_ += 1.0f;
 }
 
+void SerialToneReceiver::WeightSoftSymbols() noexcept {
+    // The symbols waiting for a weight lie between the last closed window and this one.
+    float noise = kNoiseReference;  // nothing measured: weight 1
+    if (noise_count_ >= kNoiseWindowPart) {
+        const float current = noise_sum_ / static_cast<float>(noise_count_);
+        noise = noise_previous_ >= 0.0f ? 0.5f * (current + noise_previous_) : current;
+        noise_previous_ = current;
+        noise_sum_ = 0.0f;
+        noise_count_ = 0;
+    } else if (noise_previous_ >= 0.0f) {
+        noise = noise_previous_;
+    }
+    soft_weight_ = kNoiseReference / (noise > kNoiseFloor ? noise : kNoiseFloor);
+    const int count = output_.soft_symbol_count < kMaxSoftSymbols ? output_.soft_symbol_count : kMaxSoftSymbols;
+    for (int k = weighted_count_ < 0 ? 0 : weighted_count_; k < count; ++k) {
+        SoftSymbol& s = output_.soft_symbols[static_cast<std::size_t>(k)];
+        s.i *= soft_weight_;
+        s.q *= soft_weight_;
+    }
+    weighted_count_ = count;
+}
+
 void SerialToneReceiver::TrainingSymbol() noexcept {
     ++eq_counter_;
     FormEqualizerInput();
@@ -111,10 +142,11 @@ void SerialToneReceiver::StartData() noexcept {
     output_.receiving.store(1, std::memory_order_relaxed);
     quality_ = 1.0f;
     frame_position_ = 0;
-    scale_ = 10.0f;
-    scale_error_ = 0.0f;
-    scale_wrong_ = 0;
-    scale_count_ = 0;
+    noise_sum_ = 0.0f;
+    noise_count_ = 0;
+    noise_previous_ = -1.0f;
+    soft_weight_ = 1.0f;
+    weighted_count_ = 0;
     first_block_ = true;
     wrong_known_ = 0;
     previous_known_ = false;
@@ -128,6 +160,7 @@ void SerialToneReceiver::DataSymbol() noexcept {
     if (frame_position_ == 0 && frame_counter_ == 0) {
         output_.mode.store(mode_index_, std::memory_order_relaxed);
         output_.soft_symbol_count = 0;
+        weighted_count_ = 0;
     }
 
     FormEqualizerInput();
@@ -190,14 +223,8 @@ void SerialToneReceiver::DataSymbol() noexcept {
             snr_count_ = 0;
         }
 
-        scale_error_ += a;
-        if (m != 0) ++scale_wrong_;
-        if (++scale_count_ == kScaleWindow) {
-            scale_ = 1.0f + (scale_error_ / 32.0f) * (static_cast<float>(scale_wrong_) * 0.5f);
-            scale_error_ = 0.0f;
-            scale_wrong_ = 0;
-            scale_count_ = 0;
-        }
+        noise_sum_ += e.re * e.re + e.im * e.im;
+        ++noise_count_;
 
         const float p = Clip(-30.0f * Cross(v, e), 4000.0f);
         phi_fast_ += (p - phi_fast_) * 0.3f;
@@ -218,6 +245,8 @@ void SerialToneReceiver::DataSymbol() noexcept {
         frame_ends = output_.eom_found != 0 || quality_ < limit;
         g = kGainKnown;
     } else {
+        // A run of known symbols long enough to measure the noise closes a window.
+        if (previous_known_ && noise_count_ >= kNoiseWindow) WeightSoftSymbols();
         ref = {set->re[static_cast<std::size_t>(m)], set->im[static_cast<std::size_t>(m)]};
         e = {ref.re - v.re, ref.im - v.im};
         g = kGainUnknown;
@@ -229,8 +258,9 @@ void SerialToneReceiver::DataSymbol() noexcept {
             sb = TruncToInt(static_cast<float>(sb) * kSoftLimit / mag);
         }
         if (output_.soft_symbol_count >= 0 && output_.soft_symbol_count < kMaxSoftSymbols) {
-            output_.soft_symbols[static_cast<std::size_t>(output_.soft_symbol_count)] = {
-                static_cast<float>(sa) / scale_, static_cast<float>(sb) / scale_};
+            // Weighted once the window around it is complete (WeightSoftSymbols).
+            output_.soft_symbols[static_cast<std::size_t>(output_.soft_symbol_count)] = {static_cast<float>(sa),
+                                                                                        static_cast<float>(sb)};
             ++output_.soft_symbol_count;
         }
     }
@@ -271,6 +301,7 @@ void SerialToneReceiver::DataSymbol() noexcept {
             frame_counter_ = 0;
             output_.flags.store(first_block_ ? kRxFlagStart + kRxFlagBits : kRxFlagBits, std::memory_order_release);
             output_.eom_found = 0;
+            WeightSoftSymbols();
             decoder_->DecodeFrameBlock(output_, first_block_);
             first_block_ = false;
         }

@@ -108,6 +108,9 @@ private:
     Complex EqualizerOutput() const noexcept;
     void RlsUpdate(Complex error, Complex reference, float g, int reset_after) noexcept;
     void TimingStep() noexcept;
+    // Sets the soft-value weight from the noise on the known symbols (the current window and
+    // the one before it) and applies it to the block's soft symbols that have none yet.
+    void WeightSoftSymbols() noexcept;
     void EndFrame() noexcept;
     void PutTrace(Complex point) noexcept;
     void ClearTrace() noexcept;
@@ -234,11 +237,14 @@ private:
     std::array<WindowMark, 2> run_start_{};
     bool previous_known_ = false;
 
-    // Soft-value scale.
-    float scale_ = 10.0f;
-    float scale_error_ = 0.0f;
-    int scale_wrong_ = 0;
-    int scale_count_ = 0;
+    // Soft-value weighting by the noise measured on the known symbols: the squared error of
+    // the current window, the mean of the last complete window (-1: none yet), the weight in
+    // force and how many of the block's soft symbols carry their weight already.
+    float noise_sum_ = 0.0f;
+    int noise_count_ = 0;
+    float noise_previous_ = -1.0f;
+    float soft_weight_ = 1.0f;
+    int weighted_count_ = 0;
 
     float quality_ = 1.0f;
     int wrong_known_ = 0;

@@ -261,24 +261,35 @@ TEST(ReceiverFrames, SignalLostMidFrameEndsByQuality) {
     EXPECT_FALSE(st.rx->in_data_mode());
 }
 
-TEST(ReceiverFrames, SoftValuesDividedByTenUntilThirtyTwoKnownSymbols) {
+TEST(ReceiverFrames, SoftValuesWeightedByTheNoiseAroundThem) {
+    // One block of "2400 short" (960 unknown symbols), clean in its first half and with noise
+    // (S/N about 16 dB) in its second: the clean half carries the largest weight (10, about
+    // 10000 per unit of amplitude), the noisy half a weight near the inverse of its noise.
     AirSpec air;
     air.mode = 0;
-    const auto ring = MakeRingSamples(air, RandomBytes(20, 30));
+    auto ring = MakeRingSamples(air, RandomBytes(20, 30));
+    const std::size_t half = static_cast<std::size_t>((PreambleSymbols(0) + 720) * 4);
+    std::vector<std::int16_t> tail(ring.begin() + static_cast<std::ptrdiff_t>(half), ring.end());
+    test::AddNoise(tail, 2800.0, 31);
+    std::copy(tail.begin(), tail.end(), ring.begin() + static_cast<std::ptrdiff_t>(half));
     Station st(0);
     for (std::size_t i = 0; i < ring.size() + 9600; ++i) {
         if ((st.Feed(i < ring.size() ? ring[i] : std::int16_t{0}) & kRxFlagBits) != 0) break;
     }
     ASSERT_EQ(st.out->soft_symbol_count, 960);
-    // Unknown symbols 0..63 come before the 32nd known symbol, the rest after it.
-    double early = 0.0;
-    double late = 0.0;
-    for (int k = 0; k < 960; ++k) {
-        const SoftSymbol& s = st.out->soft_symbols[static_cast<std::size_t>(k)];
-        (k < 64 ? early : late) += std::hypot(s.i, s.q);
-    }
-    EXPECT_NEAR(early / 64.0, 100.0, 10.0);
-    EXPECT_NEAR(late / 896.0, 1000.0, 60.0);
+    auto mean_magnitude = [&](int from, int to) {
+        double sum = 0.0;
+        for (int k = from; k < to; ++k) {
+            const SoftSymbol& s = st.out->soft_symbols[static_cast<std::size_t>(k)];
+            sum += std::hypot(s.i, s.q);
+        }
+        return sum / (to - from);
+    };
+    const double clean = mean_magnitude(64, 416);
+    const double noisy = mean_magnitude(544, 960);
+    EXPECT_NEAR(clean, 10000.0, 1000.0);
+    EXPECT_GT(clean / noisy, 2.5);
+    EXPECT_LT(clean / noisy, 10.0);
 }
 
 }  // namespace
