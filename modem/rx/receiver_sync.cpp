@@ -22,6 +22,10 @@ constexpr int kSegmentTimeout = 968;  // the next common part is due at 960
 constexpr int kEarliestNextCommon = kSegmentSteps - 32;
 constexpr float kPi = 3.14159265f;
 constexpr float kSlotAverageWeight = 0.15f;
+// Segment counts run from 11 (long preamble) or 5 (short) down to 0.
+constexpr int kMaxPreambleSegments = PreambleSegments(1);
+// Weight of the mode votes of a segment with a possible count (others weigh 1).
+constexpr int kTrustedVote = 4;
 constexpr float kSmoothing = 0.3f;
 
 // Evaluation order of the patterns in each bank; ties keep the earlier one.
@@ -165,10 +169,10 @@ void SerialToneReceiver::SegmentSchedule() noexcept {
     const int chosen = restricted_history_[static_cast<std::size_t>(bank_)][static_cast<std::size_t>(history_pos_)];
     switch (segment_n_) {
         case 64:  // D1 block
-            ++d1_votes_[static_cast<std::size_t>(chosen - 4)];
+            segment_d1_ = chosen;
             break;
         case 128:  // D2 block
-            ++d2_votes_[static_cast<std::size_t>(chosen - 4)];
+            segment_d2_ = chosen;
             break;
         case 192:
             c1_ = chosen;
@@ -180,6 +184,11 @@ void SerialToneReceiver::SegmentSchedule() noexcept {
         case 320: {
             c3_ = chosen;
             const int count = 16 * c1_ + 4 * c2_ + c3_ - 84;
+            // The segment's D1 and D2 vote for the data mode.  A segment whose count no preamble
+            // can carry was read in a fade or from noise: its votes only break ties.
+            const int weight = count >= 0 && count < kMaxPreambleSegments ? kTrustedVote : 1;
+            d1_votes_[static_cast<std::size_t>(segment_d1_ - 4)] += weight;
+            d2_votes_[static_cast<std::size_t>(segment_d2_ - 4)] += weight;
             count_a_ = count_b_;
             count_b_ = count_c_;
             count_c_ = count;

@@ -186,6 +186,7 @@ private:
     int detections_ = 0;
     bool common_tested_ = false;  // the next common part was tested since it became due
     bool freq_estimated_ = false;
+    int segment_d1_ = 4, segment_d2_ = 4;  // D1, D2 read in the current segment
     std::array<int, 4> d1_votes_{};
     std::array<int, 4> d2_votes_{};
     int c1_ = 4, c2_ = 4, c3_ = 4;
