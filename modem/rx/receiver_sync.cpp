@@ -14,7 +14,10 @@ constexpr int kStepsPerBlock = 64;  // correlator steps (half symbols) in a 32-s
 constexpr std::array<std::uint8_t, 9> kCommonBackwards{0, 2, 1, 3, 1, 0, 3, 1, 0};
 constexpr int kDetectionMatches = 6;
 constexpr int kSegmentSteps = 960;    // correlator steps in a 480-symbol segment
-constexpr int kSegmentTimeout = 968;  // the next common part is due at 960
+// The next common part is due at 960; on a multipath channel the strongest path, and with it
+// the chosen slot, can move later by the path delay (2 ms is about 10 steps at 2400 Bd), so the
+// preamble is given up only 24 steps (5 ms at 2400 Bd) after that.
+constexpr int kSegmentTimeout = kSegmentSteps + 24;
 // While a preamble is followed, the next common part is accepted only from half a block before
 // its due instant (the timing may move by a multipath delay): matches a whole number of blocks
 // away (off-frequency banks see the common sequence in the other blocks of a segment far more
@@ -103,7 +106,7 @@ void SerialToneReceiver::CorrelatorStep() noexcept {
     }
     if (search_state_ != kLastSegmentPassed) UpdateSlotAverages();
     slot_ = (slot_ + 1) % kSlots;
-    if (search_state_ != kSearching && ++segment_n_ > kSegmentTimeout) LoseSync();
+    if (search_state_ != kSearching && ++segment_n_ > kSegmentTimeout) SegmentTimedOut();
     history_pos_ = (history_pos_ + 1) % kHistoryLength;
 }
 
@@ -115,6 +118,7 @@ void SerialToneReceiver::Detect() noexcept {
         if (CommonMatches(full_history_[static_cast<std::size_t>(bank_)], history_pos_) < kDetectionMatches) return;
         if (segment_n_ >= kEarliestNextCommon) {
             ++detections_;
+            coasting_ = false;
             segment_n_ = 0;
             return;
         }
@@ -137,6 +141,7 @@ void SerialToneReceiver::Detect() noexcept {
 
     search_state_ = kPreambleSeen;
     detections_ = 1;
+    coasting_ = false;
     phi_fast_ = phi_slow_ = f_int_ = 0.0f;
     count_a_ = count_b_ = count_c_ = 100;
     d1_votes_.fill(0);
@@ -341,6 +346,18 @@ void SerialToneReceiver::ApplyDataMode(int d1, int d2) noexcept {
     last_table_ = &tables_->Last(d1, d2);
     current_table_ = normal_table_;
     frame_counter_ = 0;
+}
+
+void SerialToneReceiver::SegmentTimedOut() noexcept {
+    // A confirmed preamble rides over one missed common part (a fade, or the strongest path
+    // moving between two slots): the segment is taken to have begun when it was due, and its
+    // blocks are read on that timing.  A second miss in a row gives the preamble up.
+    if (search_state_ == kPreambleSeen && detections_ >= 2 && !coasting_) {
+        coasting_ = true;
+        segment_n_ -= kSegmentSteps;
+        return;
+    }
+    LoseSync();
 }
 
 void SerialToneReceiver::LoseSync() noexcept {

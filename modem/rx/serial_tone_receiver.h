@@ -98,6 +98,7 @@ private:
     void FineEstimate() noexcept;
     void EndOfLastSegment() noexcept;
     void ApplyDataMode(int d1, int d2) noexcept;
+    void SegmentTimedOut() noexcept;
     void LoseSync() noexcept;
 
     // Equaliser and decisions.
@@ -185,6 +186,7 @@ private:
     int segment_n_ = 0;
     int detections_ = 0;
     bool common_tested_ = false;  // the next common part was tested since it became due
+    bool coasting_ = false;       // the last common part was missed and the segment assumed
     bool freq_estimated_ = false;
     int segment_d1_ = 4, segment_d2_ = 4;  // D1, D2 read in the current segment
     std::array<int, 4> d1_votes_{};
