@@ -74,8 +74,8 @@ struct TransmissionResult {
     std::int64_t bit_errors = 0;      // wrong or never delivered
     int blocks = 0;                   // interleaver blocks carrying message bits
     int errored_blocks = 0;           // of those, blocks with at least one error
-    std::int64_t edge_errors = 0;     // errors in the last 16 bits of a block (decoded without a tail)
-    std::int64_t head_errors = 0;     // errors in the first 16 bits of a block (decoded from no known state)
+    std::int64_t edge_errors = 0;     // errors in the last 16 bits of a block
+    std::int64_t head_errors = 0;     // errors in the first 16 bits of a block
     bool detected = false;            // some frame delivered bits
     bool mode_right = false;          // the frame compared announced the mode sent
     bool complete = false;            // ... and delivered every message bit
@@ -84,7 +84,8 @@ struct TransmissionResult {
     int frames = 0;                   // frames the receiver delivered
     int sync_losses = 0;              // preamble time-outs
     int snr_avg = -100, snr_min = -100, snr_max = -100;  // the frame's figures, dB (-100: none)
-    // The receiver's soft symbols against the symbols sent (their scale taken out per block):
+    // The receiver's soft symbols against the symbols sent (their scale fitted per run of unknown
+    // symbols, the receiver weighting each run by its noise):
     // sums of |ideal|^2 and |scaled soft - ideal|^2 over the data symbols of the frame compared.
     double decision_signal = 0.0;
     double decision_error = 0.0;

@@ -1,5 +1,5 @@
 // Receiver behaviour beyond the plain round trip: preamble edge cases, time-out, noise, S/N,
-// timing, frame ends, flags, soft-value scale and the two kernel sets on the same input.
+// timing, frame ends, flags, soft-value weights and the two kernel sets on the same input.
 #include <gtest/gtest.h>
 
 #include <cmath>
