@@ -250,7 +250,7 @@ TransmissionResult Evaluate(const Trial& trial, int mode, const modem::FrameColl
 
 // Decision-point error of one block of soft symbols against the mapped values sent.
 void AddDecisionError(int mode, const modem::ReceiverOutput& out, const std::vector<std::uint8_t>& sent,
-                      TransmissionResult& r) {
+                      DecisionError& r) {
     const auto n = std::min(sent.size(), static_cast<std::size_t>(std::max(0, out.soft_symbol_count)));
     // The receiver weights the soft values of each frame's run of unknown symbols by the noise
     // around it, so the scale is fitted run by run: the soft values are a * ideal + noise, with
@@ -284,11 +284,11 @@ void AddDecisionError(int mode, const modem::ReceiverOutput& out, const std::vec
         // The fitted scale took one degree of freedom of the error along the points.
         const auto count = static_cast<double>(last - first);
         if (count > 1.0) radial *= count / (count - 1.0);
-        r.decision_signal += signal;
-        r.decision_error += radial + tangential;
-        r.decision_radial += radial;
-        r.decision_tangential += tangential;
-        r.decision_symbols += static_cast<std::int64_t>(last - first);
+        r.signal += signal;
+        r.error += radial + tangential;
+        r.radial += radial;
+        r.tangential += tangential;
+        r.symbols += static_cast<std::int64_t>(last - first);
     }
 }
 
@@ -310,20 +310,14 @@ TransmissionResult RunIdeal(const SweepSettings& settings, int mode, double snr_
     auto decoder = std::make_unique<modem::BlockDecoder>();
     auto out = std::make_unique<modem::ReceiverOutput>();
     modem::FrameCollector collector;
-    TransmissionResult decision;  // decision-point sums only
+    DecisionError decision;
     for (std::size_t b = 0; b < blocks.size(); ++b) {
         const auto& data = blocks[b];
         for (std::size_t i = 0; i < data.size(); ++i) {
             const std::complex<double> z = IdealSoft(mode, data[i]) + sigma * noise.NextComplex() * std::sqrt(2.0);
-            // As the receiver: x1000 truncated, limited to an approximate magnitude of 1500.
-            float a = std::trunc(static_cast<float>(1000.0 * z.real()));
-            float q = std::trunc(static_cast<float>(1000.0 * z.imag()));
-            const float g = modem::ApproxMagnitude(a, q);
-            if (g > 1500.0f) {
-                a = std::trunc(a * 1500.0f / g);
-                q = std::trunc(q * 1500.0f / g);
-            }
-            out->soft_symbols[i] = {a, q};
+            // As the receiver: x1000 truncated, then limited.
+            out->soft_symbols[i] = modem::LimitedSoftSymbol(std::trunc(static_cast<float>(1000.0 * z.real())),
+                                                            std::trunc(static_cast<float>(1000.0 * z.imag())));
         }
         out->soft_symbol_count = static_cast<int>(data.size());
         out->mode = mode;
@@ -337,11 +331,7 @@ TransmissionResult RunIdeal(const SweepSettings& settings, int mode, double snr_
     collector.Poll(*out);
     collector.Finish(*out);
     TransmissionResult r = Evaluate(trial, mode, collector);
-    r.decision_signal = decision.decision_signal;
-    r.decision_error = decision.decision_error;
-    r.decision_radial = decision.decision_radial;
-    r.decision_tangential = decision.decision_tangential;
-    r.decision_symbols = decision.decision_symbols;
+    r.decision = decision;
     r.air_seconds = static_cast<double>(sent.size()) / modem::SymbolRate(type);
     return r;
 }
@@ -397,7 +387,7 @@ TransmissionResult RunTransmission(const SweepSettings& settings, int mode, doub
     const auto min_end = signal_end + static_cast<std::size_t>(kMinTailSeconds * kCaptureRate);
     const auto max_end = signal_end + static_cast<std::size_t>(kMaxTailSeconds * kCaptureRate);
 
-    TransmissionResult decision;  // decision-point sums only
+    DecisionError decision;
     int frame_number = 0;         // frames started so far
     std::size_t block_number = 0; // blocks of the current frame
     std::vector<float> in(kChunk);
@@ -436,11 +426,7 @@ TransmissionResult RunTransmission(const SweepSettings& settings, int mode, doub
     collector.Finish(*output);
 
     TransmissionResult r = Evaluate(trial, mode, collector);
-    r.decision_signal = decision.decision_signal;
-    r.decision_error = decision.decision_error;
-    r.decision_radial = decision.decision_radial;
-    r.decision_tangential = decision.decision_tangential;
-    r.decision_symbols = decision.decision_symbols;
+    r.decision = decision;
     r.air_seconds = static_cast<double>(fed) / (type == 1 ? 8000.0 : 9600.0);
     return r;
 }
@@ -478,22 +464,26 @@ void PointResult::Add(const TransmissionResult& t) {
         snr_min_sum += t.snr_min;
         snr_max_sum += t.snr_max;
     }
-    decision_signal += t.decision_signal;
-    decision_error += t.decision_error;
-    decision_radial += t.decision_radial;
-    decision_tangential += t.decision_tangential;
-    decision_symbols += t.decision_symbols;
+    decision.Add(t.decision);
     air_seconds += t.air_seconds;
 }
 
-std::optional<double> PointResult::decision_phase_excess_db() const {
-    if (decision_symbols == 0 || decision_radial <= 0.0 || decision_tangential <= 0.0) return std::nullopt;
-    return 10.0 * std::log10(decision_tangential / decision_radial);
+void DecisionError::Add(const DecisionError& other) {
+    signal += other.signal;
+    error += other.error;
+    radial += other.radial;
+    tangential += other.tangential;
+    symbols += other.symbols;
 }
 
-std::optional<double> PointResult::decision_snr_db() const {
-    if (decision_symbols == 0 || decision_error <= 0.0) return std::nullopt;
-    return 10.0 * std::log10(decision_signal / decision_error);
+std::optional<double> DecisionError::phase_excess_db() const {
+    if (symbols == 0 || radial <= 0.0 || tangential <= 0.0) return std::nullopt;
+    return 10.0 * std::log10(tangential / radial);
+}
+
+std::optional<double> DecisionError::snr_db() const {
+    if (symbols == 0 || error <= 0.0) return std::nullopt;
+    return 10.0 * std::log10(signal / error);
 }
 
 bool PointDone(const SweepSettings& s, const PointResult& p) {

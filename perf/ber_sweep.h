@@ -68,6 +68,24 @@ struct SweepSettings {
 // Why the settings cannot be used, or none.
 std::optional<std::string> CheckSettings(const SweepSettings& settings);
 
+// The receiver's soft symbols against the symbols sent (their scale fitted per run of unknown
+// symbols, the receiver weighting each run by its noise): sums of |ideal|^2 and
+// |scaled soft - ideal|^2, and the error split along the ideal point (amplitude) and across it
+// (phase): white noise puts equal power into both, carrier-phase jitter only into the second.
+struct DecisionError {
+    double signal = 0.0;
+    double error = 0.0;
+    double radial = 0.0;
+    double tangential = 0.0;
+    std::int64_t symbols = 0;
+
+    void Add(const DecisionError& other);
+    // SNR at the decision point (Es/N0 of the soft symbols), dB; none without symbols.
+    std::optional<double> snr_db() const;
+    // Phase error over amplitude error, dB (0 for white noise); none without symbols.
+    std::optional<double> phase_excess_db() const;
+};
+
 // What one transmission gave.
 struct TransmissionResult {
     std::int64_t bits = 0;            // message bits sent
@@ -84,16 +102,7 @@ struct TransmissionResult {
     int frames = 0;                   // frames the receiver delivered
     int sync_losses = 0;              // preamble time-outs
     int snr_avg = -100, snr_min = -100, snr_max = -100;  // the frame's figures, dB (-100: none)
-    // The receiver's soft symbols against the symbols sent (their scale fitted per run of unknown
-    // symbols, the receiver weighting each run by its noise):
-    // sums of |ideal|^2 and |scaled soft - ideal|^2 over the data symbols of the frame compared.
-    double decision_signal = 0.0;
-    double decision_error = 0.0;
-    // The error split along the ideal point (amplitude) and across it (phase): white noise puts
-    // equal power into both, carrier-phase jitter only into the second.
-    double decision_radial = 0.0;
-    double decision_tangential = 0.0;
-    std::int64_t decision_symbols = 0;
+    DecisionError decision;           // over the data symbols of the frame compared
     double air_seconds = 0.0;         // audio fed to the receiver
 };
 
@@ -132,9 +141,7 @@ struct PointResult {
     std::array<int, 13> detected_modes{};  // modes of the frames compared
     int snr_frames = 0;               // frames that reported S/N figures
     double snr_avg_sum = 0.0, snr_min_sum = 0.0, snr_max_sum = 0.0;
-    double decision_signal = 0.0, decision_error = 0.0;
-    double decision_radial = 0.0, decision_tangential = 0.0;
-    std::int64_t decision_symbols = 0;
+    DecisionError decision;
     double air_seconds = 0.0;
     double cpu_seconds = 0.0;         // worker time spent, including discarded transmissions
 
@@ -147,10 +154,6 @@ struct PointResult {
     double detection_rate() const { return transmissions > 0 ? double(detected) / transmissions : 0.0; }
     double mode_rate() const { return transmissions > 0 ? double(mode_right) / transmissions : 0.0; }
     double frame_loss_rate() const { return transmissions > 0 ? 1.0 - double(complete) / transmissions : 0.0; }
-    // SNR at the decision point (Es/N0 of the receiver's soft symbols), dB; none without symbols.
-    std::optional<double> decision_snr_db() const;
-    // Phase error power over amplitude error power at the decision point, dB (0 for white noise).
-    std::optional<double> decision_phase_excess_db() const;
     void Add(const TransmissionResult& t);
 };
 

@@ -13,4 +13,24 @@ inline constexpr std::array<std::uint8_t, 4> kEomBytes{0xD2, 0xA6, 0xA5, 0x4D};
 inline constexpr int kEomRepeats = 4;
 inline constexpr int kEomTrailerBytes = 16;
 
+// Looks for the word in a stream of bits taken one at a time.
+class EndOfMessageSearch {
+public:
+    // Shifts in one bit (the lowest of `bit`); true when the last 32 bits are the whole word.
+    // The word begins with a 0 bit, so fewer than 32 bits are never taken for it.
+    bool Push(std::uint32_t bit) noexcept {
+        word_ = (word_ << 1) | (bit & 1u);
+        if (bits_ < 32) ++bits_;
+        return bits_ == 32 && word_ == kEomPattern;
+    }
+    void Reset() noexcept {
+        word_ = 0;
+        bits_ = 0;
+    }
+
+private:
+    std::uint32_t word_ = 0;
+    int bits_ = 0;
+};
+
 }  // namespace kavra::modem

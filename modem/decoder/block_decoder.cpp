@@ -40,26 +40,14 @@ BlockDecoder::BlockDecoder()
       deinterleaved_(static_cast<std::size_t>(kMaxSoftValues), 0.0f) {}
 
 void BlockDecoder::DecodeBlock(ReceiverOutput& out) noexcept {
-    out.decoded_bit_count = 0;
-    out.eom_found = 0;
+    // A frame of one block, its held-back tail appended.
+    DecodeFrameBlock(out, true);
+    if (HoldsTail()) {
+        const int head = out.decoded_bit_count;
+        out.decoded_bit_count += RunTrellis(nullptr, kDelay, out.decoded_bits.data() + head);
+        SearchEndOfMessage(out, head);
+    }
     frame_mode_ = -1;
-    if (!IsValidMode(out.mode)) return;
-    const int pairs = PrepareBlock(out, out.mode);
-    int bits = out.decoded_bit_count;
-    if (pairs >= 0) {
-        // A frame of one block: the first 64 results are dropped and 64 empty pairs after the
-        // block bring out its last decisions.
-        viterbi_.Reset();
-        frame_pairs_ = 0;
-        bits = RunTrellis(deinterleaved_.data(), pairs, out.decoded_bits.data());
-        bits += RunTrellis(nullptr, kDelay, out.decoded_bits.data() + bits);
-    }
-    out.decoded_bit_count = bits;
-    const int eom = FindEndOfMessage(std::span<const std::int32_t>(out.decoded_bits.data(), static_cast<std::size_t>(bits)));
-    if (eom >= 0) {
-        out.eom_found = 1;
-        out.decoded_bit_count = eom;
-    }
 }
 
 void BlockDecoder::DecodeFrameBlock(ReceiverOutput& out, bool first_of_frame) noexcept {
@@ -74,25 +62,28 @@ void BlockDecoder::DecodeFrameBlock(ReceiverOutput& out, bool first_of_frame) no
         viterbi_.Reset();
         frame_mode_ = mode;
         frame_pairs_ = 0;
-        eom_word_ = 0;
-        eom_bits_ = 0;
+        eom_search_.Reset();
         eom_seen_ = false;
     } else {
         viterbi_.Normalize();
     }
     const int pairs = PrepareBlock(out, mode);
     if (pairs >= 0) out.decoded_bit_count = RunTrellis(deinterleaved_.data(), pairs, out.decoded_bits.data());
-    SearchEndOfMessage(out);
+    SearchEndOfMessage(out, 0);
+}
+
+bool BlockDecoder::HoldsTail() const noexcept {
+    return frame_mode_ >= 0 && ModeInfo(frame_mode_).modulation != Modulation::Uncoded8 && frame_pairs_ > 0 &&
+           !eom_seen_;
 }
 
 bool BlockDecoder::FinishFrame(ReceiverOutput& out) noexcept {
-    const bool coded = frame_mode_ >= 0 && ModeInfo(frame_mode_).modulation != Modulation::Uncoded8;
-    const bool held = coded && frame_pairs_ > 0 && !eom_seen_;
+    const bool held = HoldsTail();
     frame_mode_ = -1;
     if (!held) return false;
     out.eom_found = 0;
     out.decoded_bit_count = RunTrellis(nullptr, kDelay, out.decoded_bits.data());
-    SearchEndOfMessage(out);
+    SearchEndOfMessage(out, 0);
     return out.decoded_bit_count > 0 || out.eom_found != 0;
 }
 
@@ -195,15 +186,14 @@ int BlockDecoder::RunTrellis(const float* x, int pairs, std::int32_t* bits) noex
     return written;
 }
 
-void BlockDecoder::SearchEndOfMessage(ReceiverOutput& out) noexcept {
+void BlockDecoder::SearchEndOfMessage(ReceiverOutput& out, int from) noexcept {
     if (eom_seen_) {
-        out.decoded_bit_count = 0;
+        out.decoded_bit_count = from;
         return;
     }
     const int count = out.decoded_bit_count;
-    for (int i = 0; i < count; ++i) {
-        eom_word_ = (eom_word_ << 1) | (static_cast<std::uint32_t>(out.decoded_bits[static_cast<std::size_t>(i)]) & 1u);
-        if (++eom_bits_ >= 32 && eom_word_ == kEomPattern) {
+    for (int i = from; i < count; ++i) {
+        if (eom_search_.Push(static_cast<std::uint32_t>(out.decoded_bits[static_cast<std::size_t>(i)]))) {
             eom_seen_ = true;
             out.eom_found = 1;
             out.decoded_bit_count = std::max(0, i - 31);
@@ -231,13 +221,9 @@ std::array<float, 3> EightPskSoftBits(float u, float v) noexcept {
 }
 
 int FindEndOfMessage(std::span<const std::int32_t> bits) noexcept {
-    std::uint32_t word = 0;
-    const std::size_t n = bits.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        word = (word << 1) | (static_cast<std::uint32_t>(bits[i]) & 1u);
-        // The word's top bit is 0, so it could match after 31 bits; the whole word must be here.
-        if (i >= 31 && word == kEomPattern) return static_cast<int>(i - 31);
-    }
+    EndOfMessageSearch search;
+    for (std::size_t i = 0; i < bits.size(); ++i)
+        if (search.Push(static_cast<std::uint32_t>(bits[i]))) return static_cast<int>(i) - 31;
     return -1;
 }
 

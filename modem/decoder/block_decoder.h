@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "modem/common/end_of_message.h"
 #include "modem/common/interleaver.h"
 #include "modem/common/receiver_output.h"
 #include "modem/decoder/viterbi_decoder.h"
@@ -66,9 +67,11 @@ private:
     // Runs the trellis over pairs (a null x means empty pairs) and writes the decided bits of
     // the frame's stream to bits; returns how many it wrote.
     int RunTrellis(const float* x, int pairs, std::int32_t* bits) noexcept;
-    // Searches the frame's stream for the end-of-message word in bits[0, count); cuts the count
-    // when found.
-    void SearchEndOfMessage(ReceiverOutput& out) noexcept;
+    // Searches the frame's stream for the end-of-message word in out.decoded_bits[from, count);
+    // cuts the count when found.
+    void SearchEndOfMessage(ReceiverOutput& out, int from) noexcept;
+    // The open frame has coded bits held back that FinishFrame would deliver.
+    bool HoldsTail() const noexcept;
 
     FetchOrderTable fetch_order_;
     std::vector<float> soft_;
@@ -78,8 +81,7 @@ private:
     // The frame being decoded by DecodeFrameBlock.
     int frame_mode_ = -1;            // -1: no frame open
     long long frame_pairs_ = 0;      // trellis steps taken in the frame
-    std::uint32_t eom_word_ = 0;     // the frame's last 32 delivered bits, newest in bit 0
-    long long eom_bits_ = 0;         // bits delivered in the frame
+    EndOfMessageSearch eom_search_;  // over the bits the frame delivered
     bool eom_seen_ = false;
 };
 

@@ -14,7 +14,7 @@ void FrameCollector::Poll(ReceiverOutput& output) {
             frames_.emplace_back();
             open_ = true;
             cut_ = false;
-            word_ = 0;
+            eom_search_.Reset();
             bit_count_ = 0;
             pending_ = 0;
             pending_bits_ = 0;
@@ -42,11 +42,10 @@ void FrameCollector::AddBits(const ReceiverOutput& output, bool block) {
             pending_ = 0;
             pending_bits_ = 0;
         }
-        word_ = (word_ << 1) | bit;
         ++bit_count_;
-        // The decoder finds the word only inside one block; one that straddles two blocks is
-        // found here, and the message ends where it starts.
-        if (bit_count_ >= 32 && word_ == kEomPattern) {
+        // The word may also straddle two deliveries of the decoder; the message ends where it
+        // starts.
+        if (eom_search_.Push(bit)) {
             frame.bytes.resize(static_cast<std::size_t>((bit_count_ - 32) / 8));
             frame.eom = true;
             cut_ = true;

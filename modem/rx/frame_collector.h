@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "modem/common/end_of_message.h"
 #include "modem/common/receiver_output.h"
 
 namespace kavra::modem {
@@ -43,7 +44,7 @@ private:
     std::vector<ReceivedFrame> frames_;
     bool open_ = false;
     bool cut_ = false;             // end-of-message found: later bits are not part of the message
-    std::uint32_t word_ = 0;       // the last 32 bits, newest in bit 0
+    EndOfMessageSearch eom_search_;
     long long bit_count_ = 0;      // bits of the open frame
     unsigned pending_ = 0;         // bits of the byte being packed, least significant first
     int pending_bits_ = 0;

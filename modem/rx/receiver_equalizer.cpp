@@ -27,7 +27,6 @@ constexpr float kNoiseReference = 0.05f;
 constexpr float kNoiseFloor = 0.005f;
 // A block ending part-way through a window weights its last symbols by the part seen, if any.
 constexpr int kNoiseWindowPart = 8;
-constexpr float kSoftLimit = 1500.0f;
 
 inline Complex Mul(Complex a, Complex b) noexcept { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
 inline Complex Conj(Complex a) noexcept { return {a.re, -a.im}; }
@@ -101,12 +100,12 @@ void SerialToneReceiver::WeightSoftSymbols() noexcept {
     } else if (noise_previous_ >= 0.0f) {
         noise = noise_previous_;
     }
-    soft_weight_ = kNoiseReference / (noise > kNoiseFloor ? noise : kNoiseFloor);
+    const float weight = kNoiseReference / (noise > kNoiseFloor ? noise : kNoiseFloor);
     const int count = output_.soft_symbol_count < kMaxSoftSymbols ? output_.soft_symbol_count : kMaxSoftSymbols;
     for (int k = weighted_count_ < 0 ? 0 : weighted_count_; k < count; ++k) {
         SoftSymbol& s = output_.soft_symbols[static_cast<std::size_t>(k)];
-        s.i *= soft_weight_;
-        s.q *= soft_weight_;
+        s.i *= weight;
+        s.q *= weight;
     }
     weighted_count_ = count;
 }
@@ -145,7 +144,6 @@ void SerialToneReceiver::StartData() noexcept {
     noise_sum_ = 0.0f;
     noise_count_ = 0;
     noise_previous_ = -1.0f;
-    soft_weight_ = 1.0f;
     weighted_count_ = 0;
     first_block_ = true;
     wrong_known_ = 0;
@@ -250,17 +248,10 @@ void SerialToneReceiver::DataSymbol() noexcept {
         ref = {set->re[static_cast<std::size_t>(m)], set->im[static_cast<std::size_t>(m)]};
         e = {ref.re - v.re, ref.im - v.im};
         g = kGainUnknown;
-        int sa = TruncToInt(1000.0f * v.re);
-        int sb = TruncToInt(1000.0f * v.im);
-        const float mag = ApproxMagnitude(static_cast<float>(sa), static_cast<float>(sb));
-        if (mag > kSoftLimit) {
-            sa = TruncToInt(static_cast<float>(sa) * kSoftLimit / mag);
-            sb = TruncToInt(static_cast<float>(sb) * kSoftLimit / mag);
-        }
         if (output_.soft_symbol_count >= 0 && output_.soft_symbol_count < kMaxSoftSymbols) {
             // Weighted once the window around it is complete (WeightSoftSymbols).
-            output_.soft_symbols[static_cast<std::size_t>(output_.soft_symbol_count)] = {static_cast<float>(sa),
-                                                                                        static_cast<float>(sb)};
+            output_.soft_symbols[static_cast<std::size_t>(output_.soft_symbol_count)] = LimitedSoftSymbol(
+                static_cast<float>(TruncToInt(1000.0f * v.re)), static_cast<float>(TruncToInt(1000.0f * v.im)));
             ++output_.soft_symbol_count;
         }
     }
@@ -343,7 +334,7 @@ void SerialToneReceiver::EndFrame() noexcept {
     output_.receiving.store(0, std::memory_order_relaxed);
     // The decoder holds back the last bits of the last block (it decides each bit from the
     // symbols after it); unless the end-of-message word has been seen, they come with the end.
-    const bool held_bits = !first_block_ && decoder_->FinishFrame(output_);
+    const bool held_bits = decoder_->FinishFrame(output_);
     output_.flags.store(held_bits ? kRxFlagEnd + kRxFlagBits : kRxFlagEnd, std::memory_order_release);
     output_.eom_found = 0;
 }

@@ -23,15 +23,7 @@ void PortableGain(RlsState& st) noexcept {
             st.u_im[static_cast<std::size_t>(j)] += pr[j] * xi - pi[j] * xr;
         }
     }
-    float ar = 0.0f;
-    float ai = 0.0f;
-    for (int j = 0; j < kN; ++j) {
-        const auto n = static_cast<std::size_t>(j);
-        ar += st.u_re[n] * st.x_re[n] + st.u_im[n] * st.x_im[n];
-        ai += st.u_re[n] * st.x_im[n] - st.u_im[n] * st.x_re[n];
-    }
-    st.alpha_re = ar;
-    st.alpha_im = ai;
+    st.UpdateAlpha();
 }
 
 void PortableRow(RlsState& st) noexcept {

@@ -32,6 +32,18 @@ struct alignas(64) RlsState {
 
     // P = identity / 44.
     void ResetCovariance() noexcept;
+    // alpha = u^H x, summed in index order (the gain kernels of every set end with it).
+    void UpdateAlpha() noexcept {
+        float ar = 0.0f;
+        float ai = 0.0f;
+        for (int j = 0; j < kEqualizerTaps; ++j) {
+            const auto n = static_cast<std::size_t>(j);
+            ar += u_re[n] * x_re[n] + u_im[n] * x_im[n];
+            ai += u_re[n] * x_im[n] - u_im[n] * x_re[n];
+        }
+        alpha_re = ar;
+        alpha_im = ai;
+    }
 };
 
 // Correlations of one 32-symbol block of baseband samples (a + jb) with all 24 references:

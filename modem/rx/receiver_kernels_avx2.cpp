@@ -49,15 +49,7 @@ KAVRA_AVX2 void Avx2Gain(RlsState& st) noexcept {
         _mm256_store_ps(st.u_re.data() + 8 * g, ur[g]);
         _mm256_store_ps(st.u_im.data() + 8 * g, ui[g]);
     }
-    float ar = 0.0f;
-    float ai = 0.0f;
-    for (int j = 0; j < kN; ++j) {
-        const auto n = static_cast<std::size_t>(j);
-        ar += st.u_re[n] * st.x_re[n] + st.u_im[n] * st.x_im[n];
-        ai += st.u_re[n] * st.x_im[n] - st.u_im[n] * st.x_re[n];
-    }
-    st.alpha_re = ar;
-    st.alpha_im = ai;
+    st.UpdateAlpha();
 }
 
 KAVRA_AVX2 void Avx2Row(RlsState& st) noexcept {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "modem/common/mode_table.h"
+#include "modem/common/receiver_output.h"
 
 namespace kavra::modem {
 
@@ -62,6 +63,18 @@ inline float ApproxMagnitude(float a, float b) noexcept {
     const float larger = x > y ? x : y;
     const float smaller = x > y ? y : x;
     return larger + 0.414214f * smaller;
+}
+
+// Soft value of a data symbol before its noise weight, from a = trunc(1000 I), b = trunc(1000 Q):
+// limited to an approximate magnitude of 1500, the components truncated again.
+inline SoftSymbol LimitedSoftSymbol(float a, float b) noexcept {
+    constexpr float kSoftLimit = 1500.0f;
+    const float mag = ApproxMagnitude(a, b);
+    if (mag > kSoftLimit) {
+        a = static_cast<float>(TruncToInt(a * kSoftLimit / mag));
+        b = static_cast<float>(TruncToInt(b * kSoftLimit / mag));
+    }
+    return {a, b};
 }
 
 // Index 0..7 of the 45-degree sector, centred on the 8-point reference at 67.5 - 45 m degrees,

@@ -109,8 +109,8 @@ private:
     Complex EqualizerOutput() const noexcept;
     void RlsUpdate(Complex error, Complex reference, float g, int reset_after) noexcept;
     void TimingStep() noexcept;
-    // Sets the soft-value weight from the noise on the known symbols (the current window and
-    // the one before it) and applies it to the block's soft symbols that have none yet.
+    // Weights the block's soft symbols that have no weight yet by the noise on the known symbols
+    // around them (the window being closed and the one before it).
     void WeightSoftSymbols() noexcept;
     void EndFrame() noexcept;
     void PutTrace(Complex point) noexcept;
@@ -241,12 +241,11 @@ private:
     bool previous_known_ = false;
 
     // Soft-value weighting by the noise measured on the known symbols: the squared error of
-    // the current window, the mean of the last complete window (-1: none yet), the weight in
-    // force and how many of the block's soft symbols carry their weight already.
+    // the current window, the mean of the last closed window (-1: none yet) and how many of the
+    // block's soft symbols carry their weight already.
     float noise_sum_ = 0.0f;
     int noise_count_ = 0;
     float noise_previous_ = -1.0f;
-    float soft_weight_ = 1.0f;
     int weighted_count_ = 0;
 
     float quality_ = 1.0f;

@@ -29,24 +29,16 @@ using kavra::testing::kSanitized;
 // bound below means something: 2400 short carries 28640 message bits per transmission.
 constexpr int kTransmissions = kSanitized ? 3 : 6;
 
-SweepSettings Settings(int modem_type, int mode) {
+// Exactly `transmissions` transmissions per point (0: the stopping rules).
+SweepSettings Settings(int modem_type, int mode, int transmissions) {
     SweepSettings s;
     s.modem_type = modem_type;
     s.modes = {mode};
     s.snr_db = {0.0};
-    s.target_error_blocks = 1'000'000;  // every point runs to max_bits
+    s.fixed_transmissions = transmissions;
     s.seed = 1;
     s.threads = 2;
     return s;
-}
-
-// Exactly `count` transmissions of one point.
-PointResult Transmissions(const SweepSettings& s, int mode, double snr_db, int count) {
-    PointResult p;
-    p.mode = mode;
-    p.snr_db = snr_db;
-    for (int i = 0; i < count; ++i) p.Add(RunTransmission(s, mode, snr_db, i));
-    return p;
 }
 
 struct LoopbackCase {
@@ -60,9 +52,8 @@ class Loopback : public ::testing::TestWithParam<LoopbackCase> {};
 
 TEST_P(Loopback, BerWithinMarginAndEveryFrameFound) {
     const LoopbackCase c = GetParam();
-    SweepSettings s = Settings(c.modem_type, c.mode);
+    SweepSettings s = Settings(c.modem_type, c.mode, kTransmissions);
     s.snr_db = {c.snr_db};
-    s.max_bits = kTransmissions * MessageBits(s, c.mode);
     const PointResult p = RunPoint(s, c.mode, c.snr_db);
     ASSERT_EQ(p.transmissions, kTransmissions);
     EXPECT_EQ(p.detected, kTransmissions);
@@ -81,18 +72,16 @@ INSTANTIATE_TEST_SUITE_P(FixedSnr, Loopback,
                                            LoopbackCase{1, 0, 7.7, 1e-3}));
 
 TEST(LoopbackChecks, DecisionPointNearTheChannelAtHighSnr) {
-    const SweepSettings s = Settings(0, 0);
-    const PointResult p = Transmissions(s, 0, 20.0, 1);
-    ASSERT_TRUE(p.decision_snr_db().has_value());
+    const PointResult p = RunPoint(Settings(0, 0, 1), 0, 20.0);
+    ASSERT_TRUE(p.decision.snr_db().has_value());
     const double es_n0 = EsN0Db(0, 20.0);
-    EXPECT_GT(*p.decision_snr_db(), es_n0 - 3.0);
-    EXPECT_LT(*p.decision_snr_db(), es_n0 + 0.5);
+    EXPECT_GT(*p.decision.snr_db(), es_n0 - 3.0);
+    EXPECT_LT(*p.decision.snr_db(), es_n0 + 0.5);
     EXPECT_EQ(p.bit_errors, 0);
 }
 
 TEST(LoopbackChecks, FourThousandEightHundredTestSignalReadAsModeTwelve) {
-    const SweepSettings s = Settings(0, kMode4800);
-    const PointResult p = Transmissions(s, kMode4800, 30.0, 1);
+    const PointResult p = RunPoint(Settings(0, kMode4800, 1), kMode4800, 30.0);
     EXPECT_EQ(p.detected_modes[kMode4800], 1);
     EXPECT_EQ(p.complete, 1);
     EXPECT_EQ(p.eom, 1);
@@ -101,16 +90,16 @@ TEST(LoopbackChecks, FourThousandEightHundredTestSignalReadAsModeTwelve) {
 
 TEST(LoopbackChecks, FadingChannelDeliversTheLongInterleaverMessage) {
     // 600 long on the poor channel (2 ms, 1 Hz) at 12 dB: well above its 1e-5 crossing.
-    SweepSettings s = Settings(0, 5);
+    SweepSettings s = Settings(0, 5, 1);
     s.channel.name = "poor";
     s.channel.fading = sim::FadingSettings{2.0, 1.0};
-    const PointResult p = Transmissions(s, 5, 12.0, 1);
+    const PointResult p = RunPoint(s, 5, 12.0);
     EXPECT_EQ(p.complete, 1);
     EXPECT_LE(p.ber(), 1e-3);
 }
 
 TEST(LoopbackChecks, SameFiguresOnOneOrTwoThreads) {
-    SweepSettings s = Settings(0, 4);
+    SweepSettings s = Settings(0, 4, 0);
     s.min_transmissions = 1;
     s.max_bits = 1000;  // stops after the first transmission in index order
     s.threads = 1;
@@ -123,7 +112,7 @@ TEST(LoopbackChecks, SameFiguresOnOneOrTwoThreads) {
     EXPECT_EQ(one.bit_errors, two.bit_errors);
     EXPECT_EQ(one.errored_blocks, two.errored_blocks);
     EXPECT_EQ(one.snr_avg_sum, two.snr_avg_sum);
-    EXPECT_EQ(one.decision_error, two.decision_error);
+    EXPECT_EQ(one.decision.error, two.decision.error);
 }
 
 }  // namespace

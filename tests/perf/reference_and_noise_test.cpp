@@ -17,22 +17,16 @@ using kavra::testing::kSanitized;
 
 double Q(double x) { return 0.5 * std::erfc(x / std::sqrt(2.0)); }
 
-SweepSettings Ideal(int mode) {
+// The ideal reference, exactly `transmissions` transmissions per point.
+SweepSettings Ideal(int mode, int transmissions = 1) {
     SweepSettings s;
     s.modem_type = 0;
     s.modes = {mode};
     s.snr_db = {0.0};
     s.ideal_receiver = true;
+    s.fixed_transmissions = transmissions;
     s.seed = 7;
     return s;
-}
-
-PointResult Transmissions(const SweepSettings& s, int mode, double snr_db, int count) {
-    PointResult p;
-    p.mode = mode;
-    p.snr_db = snr_db;
-    for (int i = 0; i < count; ++i) p.Add(RunTransmission(s, mode, snr_db, i));
-    return p;
 }
 
 TEST(EsN0, SymbolEnergyAgainstNoiseInThreeKilohertz) {
@@ -46,7 +40,7 @@ class IdealReference : public ::testing::TestWithParam<int> {};
 TEST_P(IdealReference, NoiselessSoftValuesDecodeExactly) {
     // The soft pairs follow the decoder's convention for 8-PSK, QPSK and BPSK.
     const int mode = GetParam();
-    const PointResult p = Transmissions(Ideal(mode), mode, 40.0, 1);
+    const PointResult p = RunPoint(Ideal(mode), mode, 40.0);
     EXPECT_EQ(p.bit_errors, 0);
     EXPECT_EQ(p.complete, 1);
     EXPECT_EQ(p.eom, 1);
@@ -58,10 +52,10 @@ TEST_P(IdealReference, DecisionPointMeasuresTheNoiseAdded) {
     // White noise at Es/N0 = 10.97 dB: the measured SNR at the decision point is that, and the
     // error splits evenly between amplitude and phase.
     const int mode = GetParam();
-    const PointResult p = Transmissions(Ideal(mode), mode, 10.0, 1);
-    ASSERT_TRUE(p.decision_snr_db().has_value());
-    EXPECT_NEAR(*p.decision_snr_db(), EsN0Db(0, 10.0), 0.15);
-    EXPECT_NEAR(*p.decision_phase_excess_db(), 0.0, 0.3);
+    const PointResult p = RunPoint(Ideal(mode), mode, 10.0);
+    ASSERT_TRUE(p.decision.snr_db().has_value());
+    EXPECT_NEAR(*p.decision.snr_db(), EsN0Db(0, 10.0), 0.15);
+    EXPECT_NEAR(*p.decision.phase_excess_db(), 0.0, 0.3);
 }
 
 TEST(IdealReferenceTheory, BpskAgreesWithTheUnionBoundOfTheCode) {
@@ -76,10 +70,7 @@ TEST(IdealReferenceTheory, BpskAgreesWithTheUnionBoundOfTheCode) {
     for (int k = 0; k < 8; ++k) bound += weights[k] * Q(std::sqrt(2.0 * d[k] * 0.5 * eb_n0));
     ASSERT_NEAR(bound, 2.0e-5, 0.3e-5);
 
-    SweepSettings s = Ideal(4);
-    s.max_bits = 140 * MessageBits(s, 4);  // 140 transmissions of 7040 bits
-    s.target_error_blocks = 1'000'000;
-    const PointResult p = RunPoint(s, 4, 0.0);
+    const PointResult p = RunPoint(Ideal(4, 140), 4, 0.0);  // 140 transmissions of 7040 bits
     ASSERT_EQ(p.transmissions, 140);
     // The decoder runs one trellis over the frame's blocks, so every bit, those at block ends
     // included, must come out as the code allows (a loss of 0.4 dB would triple the rate; 140

@@ -166,7 +166,7 @@ std::string Csv(const perf::SweepResult& r) {
     for (const perf::PointResult& p : r.points) {
         const double n = p.snr_frames > 0 ? p.snr_frames : 1;
         char decision[32] = "";
-        if (auto d = p.decision_snr_db()) std::snprintf(decision, sizeof decision, "%.2f", *d);
+        if (auto d = p.decision.snr_db()) std::snprintf(decision, sizeof decision, "%.2f", *d);
         std::snprintf(line, sizeof line,
                       "%d,%s,%d,%s,%g,%d,%d,%lld,%lld,%.4g,%.4g,%lld,%lld,%lld,%lld,%d,%d,%d,%d,%.4f,%.4f,%.4f,%d,%d,%d,%.2f,%.2f,"
                       "%.2f,%s,%.2f,%lld,%lld,%.1f,%.1f\n",
@@ -260,8 +260,8 @@ nlohmann::json Json(const perf::SweepResult& r) {
             {"air_seconds", p.air_seconds},
             {"cpu_seconds", p.cpu_seconds},
         };
-        if (auto d = p.decision_snr_db()) point["decision_snr_db"] = *d;
-        if (auto d = p.decision_phase_excess_db()) point["decision_phase_excess_db"] = *d;
+        if (auto d = p.decision.snr_db()) point["decision_snr_db"] = *d;
+        if (auto d = p.decision.phase_excess_db()) point["decision_phase_excess_db"] = *d;
         if (p.snr_frames > 0)
             point["receiver_snr_db"] = {{"frames", p.snr_frames},
                                         {"avg", p.snr_avg_sum / p.snr_frames},
