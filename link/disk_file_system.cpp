@@ -69,4 +69,11 @@ bool DiskFileSystem::WriteText(const std::string& path, std::string_view text) {
     return !out.fail();
 }
 
+bool DiskFileSystem::CreateFolder(const std::string& path) {
+    const fs::path p = Resolve(path);
+    std::error_code ec;
+    fs::create_directories(p, ec);
+    return fs::is_directory(p, ec);
+}
+
 }  // namespace kavra::link

@@ -20,6 +20,7 @@ public:
     bool WriteAt(const std::string& path, std::uint64_t offset, std::span<const std::uint8_t> bytes) override;
     bool ReadText(const std::string& path, std::string& text) override;
     bool WriteText(const std::string& path, std::string_view text) override;
+    bool CreateFolder(const std::string& path) override;
 
     std::filesystem::path Resolve(const std::string& path) const;
 

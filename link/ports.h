@@ -114,6 +114,8 @@ public:
     virtual bool WriteAt(const std::string& path, std::uint64_t offset, std::span<const std::uint8_t> bytes) = 0;
     virtual bool ReadText(const std::string& path, std::string& text) = 0;
     virtual bool WriteText(const std::string& path, std::string_view text) = 0;
+    // Creates a folder (an existing one is reused); false when it cannot exist.
+    virtual bool CreateFolder(const std::string& path) = 0;
 };
 
 // The five ports a LinkSession works through.

@@ -52,6 +52,11 @@ bool MemoryFileSystem::WriteText(const std::string& path, std::string_view text)
     return true;
 }
 
+bool MemoryFileSystem::CreateFolder(const std::string& path) {
+    folders.insert(path);
+    return true;
+}
+
 // ---- RecordingUi
 
 void RecordingUi::AppendLog(LogKind kind, std::string_view text) {

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,10 +35,12 @@ public:
     bool WriteAt(const std::string& path, std::uint64_t offset, std::span<const std::uint8_t> bytes) override;
     bool ReadText(const std::string& path, std::string& text) override;
     bool WriteText(const std::string& path, std::string_view text) override;
+    bool CreateFolder(const std::string& path) override;
 
     std::map<std::string, std::vector<std::uint8_t>> files;
     // A large file to send without holding it: its size and a byte pattern (byte i = i * 7 + 3).
     std::map<std::string, std::uint64_t> patterned_files;
+    std::set<std::string> folders;
     bool fail_create = false;
     int writes_before_failure = -1;  // -1: writes never fail
     int writes = 0;

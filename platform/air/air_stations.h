@@ -1,0 +1,95 @@
+// Stations on virtual air and virtual time in one process: each with its own working folder,
+// in-memory settings, a transcript view and VOX keying.  The demo, the tests and the headless
+// program's virtual air are built on it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audio/keying_ports.h"
+#include "link/disk_file_system.h"
+#include "platform/air/virtual_air.h"
+#include "station/station.h"
+#include "station/transcript_view.h"
+#include "station/virtual_time.h"
+
+namespace kavra::air {
+
+struct AirStationConfig {
+    std::string callsign;             // single-byte text
+    int modem_type = 0;
+    bool play_8k = false;             // type 1 played at 8000 Hz
+    std::uint32_t autoconnect = 2;    // 2 all, 1 privileged, 0 never
+    std::uint32_t autoreceive = 2;
+    std::filesystem::path folder;     // working folder ("RECEIVED" is made in it)
+    station::AnswerPolicy answer = station::AnswerPolicy::Yes;
+    int capture_phase_ms = 0;
+};
+
+// No keying port: stations on the virtual air key by VOX.
+class NoKeyingPorts : public audio::KeyingPorts {
+public:
+    std::unique_ptr<audio::KeyingPort> Open(int, const std::string&) override { return nullptr; }
+};
+
+class AirStations {
+public:
+    explicit AirStations(std::uint64_t seed = 1);
+    ~AirStations();
+    AirStations(const AirStations&) = delete;
+    AirStations& operator=(const AirStations&) = delete;
+
+    // Adds a station to the air and starts it; answers its index.
+    int Add(const AirStationConfig& config);
+    // The station vanishes (its card off the air, its threads gone) and, with `restart`, comes
+    // back as a fresh Station on the same card, as after a restart of the program.
+    void Vanish(int i);
+    void Restart(int i);
+
+    station::Station& At(int i) { return *node(i).station; }
+    station::TranscriptView& View(int i) { return *node(i).view; }
+    link::DiskFileSystem& Files(int i) { return node(i).files; }
+    const AirStationConfig& Config(int i) { return node(i).config; }
+    void SetAnswer(int i, station::AnswerPolicy p) { node(i).config.answer = p; }
+    VirtualAir& Air() { return air_; }
+    station::VirtualTimeRunner& Runner() { return runner_; }
+    std::uint64_t NowMs() const { return runner_.Now(); }
+    // The same path both ways between every pair of stations.
+    void SetAllPaths(const AirPath& path);
+    // Every transcript line of every station as it is made, with the station's index.
+    void SetLineSink(std::function<void(int, const station::TranscriptLine&)> sink) { sink_ = std::move(sink); }
+
+    bool Run(std::uint64_t ms) { return runner_.Run(ms); }
+    template <class Pred>
+    bool RunUntil(Pred done, std::uint64_t max_ms) {
+        return runner_.RunUntil(done, max_ms);
+    }
+
+private:
+    struct Node {
+        Node(const std::uint64_t& now, AirStationConfig c, std::uint32_t start_tick);
+        AirStationConfig config;
+        station::VirtualClock clock;
+        std::unique_ptr<station::TranscriptView> view;
+        station::MemorySettingsStore store;
+        NoKeyingPorts keying;
+        link::DiskFileSystem files;
+        audio::SoundSystem* sound = nullptr;
+        std::unique_ptr<station::Station> station;
+        bool on_air = true;
+    };
+    Node& node(int i) { return *nodes_.at(static_cast<std::size_t>(i)); }
+    void StartStation(int i);
+    void AfterStep();
+
+    VirtualAir air_;
+    station::VirtualTimeRunner runner_;
+    std::vector<std::unique_ptr<Node>> nodes_;
+    std::function<void(int, const station::TranscriptLine&)> sink_;
+};
+
+}  // namespace kavra::air
