@@ -8,7 +8,7 @@
 
 #include "sim/hf_channel.h"
 #include "tools/kavra_modem/command.h"
-#include "tools/kavra_modem/wav_io.h"
+#include "tools/common/wav_io.h"
 
 namespace kavra::tools {
 

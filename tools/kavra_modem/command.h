@@ -8,12 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/tool_io.h"
+
 namespace kavra::tools {
 
-// A problem with the arguments or the input: reported as one line, exit code 2.
-struct ToolError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 // Each sub-command adds itself to the program; its callback throws ToolError on bad input.
 void AddTxCommand(CLI::App& app);
@@ -21,11 +19,5 @@ void AddChannelCommand(CLI::App& app);
 void AddRxCommand(CLI::App& app);
 void AddBerCommand(CLI::App& app);
 
-// Whole contents of a file, or of standard input for "-".
-std::vector<std::uint8_t> ReadAllBytes(const std::string& path);
-
-// Writes bytes to a file through a temporary name and a rename, so that a failure leaves no
-// partial file; "-" writes to standard output.
-void WriteAllBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 }  // namespace kavra::tools

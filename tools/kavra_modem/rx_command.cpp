@@ -11,7 +11,7 @@
 #include "modem/rx/frame_collector.h"
 #include "modem/rx/serial_tone_receiver.h"
 #include "tools/kavra_modem/command.h"
-#include "tools/kavra_modem/wav_io.h"
+#include "tools/common/wav_io.h"
 
 namespace kavra::tools {
 

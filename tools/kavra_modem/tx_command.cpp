@@ -7,7 +7,7 @@
 #include "modem/common/mode_table.h"
 #include "modem/tx/serial_tone_transmitter.h"
 #include "tools/kavra_modem/command.h"
-#include "tools/kavra_modem/wav_io.h"
+#include "tools/common/wav_io.h"
 
 namespace kavra::tools {
 

@@ -1,11 +1,11 @@
-#include "tools/kavra_modem/wav_io.h"
+#include "tools/common/wav_io.h"
 
 #include <sndfile.h>
 
 #include <algorithm>
 #include <cstring>
 
-#include "tools/kavra_modem/command.h"
+#include "tools/common/tool_io.h"
 
 namespace kavra::tools {
 
