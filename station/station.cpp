@@ -24,9 +24,9 @@ std::uint32_t QueryProcessorFeature() noexcept {
 // The transmitter and the player, TransmitThread.  Besides keying, producing and playing a burst,
 // it stops a burst whose playback does not end within its duration and a margin (a hung or
 // vanished device would otherwise keep the radio keyed) and reports device faults.
-class Station::Sender : public link::BurstSender {
+class Station::BurstPlayer : public link::BurstSender {
 public:
-    explicit Sender(Station& s) : s_(s) {}
+    explicit BurstPlayer(Station& s) : s_(s) {}
 
     void KeyTransmitter() override { s_.keying_.Key(); }
     void UnkeyTransmitter() override { s_.keying_.Unkey(); }
@@ -111,7 +111,7 @@ Station::Station(StationPorts ports, StationOverrides overrides)
     transmitters_[2] = std::make_unique<modem::SerialToneTransmitter>(modem::TransmitProfile::Profile2000At8k);
     receivers_[0] = std::make_unique<modem::SerialToneReceiver>(0, output_);
     receivers_[1] = std::make_unique<modem::SerialToneReceiver>(1, output_);
-    sender_ = std::make_unique<Sender>(*this);
+    sender_ = std::make_unique<BurstPlayer>(*this);
     receiver_view_ = std::make_unique<ReceiverView>(output_);
     session_ = std::make_unique<link::LinkSession>(link::LinkPorts{clock_, view_, *sender_, *receiver_view_, files_},
                                                    link::LinkSettings{});
@@ -495,6 +495,8 @@ void Station::SchedulerPass() { session_->SchedulerPass(); }
 StationHealth Station::Health() const noexcept {
     return {ring_.Dropped(), blocks_.Dropped(), sender_->Stopped()};
 }
+
+link::BurstSender& Station::Sender() noexcept { return *sender_; }
 
 bool Station::UsingSimdKernels() const noexcept { return simd_active_.load(std::memory_order_relaxed); }
 

@@ -137,6 +137,8 @@ public:
 
     // ---- views (user-interface thread unless said otherwise)
     link::LinkSession& Session() noexcept { return *session_; }
+    // The transmitter and player the link layer's scheduler uses (TransmitThread).
+    link::BurstSender& Sender() noexcept;
     const StationSettings& Settings() const noexcept { return settings_; }
     const std::string& Caption() const noexcept { return caption_; }
     int ModemType() const noexcept { return modem_type_.load(std::memory_order_relaxed); }
@@ -159,7 +161,7 @@ public:
     bool UsingSimdKernels() const noexcept;
 
 private:
-    class Sender;
+    class BurstPlayer;
     class ReceiverView;
 
     void ApplyModulationType(int modem_type, std::uint32_t modem_type2);
@@ -220,7 +222,7 @@ private:
     std::string caption_;
 
     // Link.
-    std::unique_ptr<Sender> sender_;
+    std::unique_ptr<BurstPlayer> sender_;
     std::unique_ptr<ReceiverView> receiver_view_;
     std::unique_ptr<link::LinkSession> session_;
 

@@ -101,6 +101,13 @@ int TranscriptView::Count(std::string_view text, std::optional<LineKind> kind) c
     }));
 }
 
+std::optional<std::size_t> TranscriptView::FirstLine(std::string_view text) const {
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = 0; i < lines_.size(); ++i)
+        if (lines_[i].text.find(text) != std::string::npos) return i;
+    return std::nullopt;
+}
+
 std::string TranscriptView::Label(link::StatusLabel label) const {
     std::lock_guard lock(mutex_);
     return labels_[static_cast<std::size_t>(label)];

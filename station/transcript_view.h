@@ -65,6 +65,8 @@ public:
     // Lines of `kind` (any kind when none) containing `text`.
     int Count(std::string_view text, std::optional<LineKind> kind = std::nullopt) const;
     bool Has(std::string_view text, std::optional<LineKind> kind = std::nullopt) const { return Count(text, kind) > 0; }
+    // Index of the first line containing `text`.
+    std::optional<std::size_t> FirstLine(std::string_view text) const;
     std::string Label(link::StatusLabel label) const;
     bool CommandEnabled(link::Command command) const;
     int FileProgress() const { return file_progress_; }
