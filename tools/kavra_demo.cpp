@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "platform/air/air_stations.h"
-#include "station/thread_runner.h"
 #include "tools/common/tool_io.h"
 
 namespace kavra::tools {
@@ -149,7 +148,7 @@ int RunDemo(const DemoOptions& o) {
     const std::string name = "demo-file.bin";
     WriteAllBytes((root / "KAVRA1" / name).string(), sent);
 
-    air::AirStations air(o.seed);
+    air::AirStations air(o.seed, o.realtime);
     const auto start = std::chrono::steady_clock::now();
     std::printf("Kavra-2400 demo: modem type %d%s, %s fading, %.1f dB S/N in 3 kHz, %+.1f / %+.1f Hz carrier offset, "
                 "file of %u bytes, seed %llu\n",
@@ -159,6 +158,7 @@ int RunDemo(const DemoOptions& o) {
         if (l.kind == LineKind::Status) return;
         std::printf("[%8.3f] %s %-7s %s\n", static_cast<double>(l.time_ms) / 1000.0, i == 0 ? "KAVRA1" : "KAVRA2",
                     std::string(station::LineKindName(l.kind)).c_str(), l.text.c_str());
+        std::fflush(stdout);
     });
     const int one = air.Add({"KAVRA1", o.type, o.play_8k, 2, 2, root / "KAVRA1"});
     const int two = air.Add({"KAVRA2", o.type, o.play_8k, 2, 2, root / "KAVRA2", station::AnswerPolicy::Yes, 5});
@@ -172,15 +172,8 @@ int RunDemo(const DemoOptions& o) {
 
     DemoScript script(air, name);  // relative to KAVRA1's working folder
     const std::uint64_t limit_ms = 3600 * 1000;
-    bool done = false;
-    if (!o.realtime) {
-        done = air.RunUntil([&] { return script.Step(); }, limit_ms);
-    } else {
-        std::puts("(real time: real threads and the real clock)");
-        // The same stations on real threads: the air moves by the steady clock.
-        std::printf("--realtime is not available yet in this build\n");
-        return 2;
-    }
+    if (o.realtime) std::puts("(real time: the stations' threads on the real clock; Ctrl-C to stop)");
+    const bool done = air.RunUntil([&] { return script.Step(); }, limit_ms);
     const double cpu_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     const fs::path received = root / "KAVRA2" / "RECEIVED" / name;

@@ -5,14 +5,37 @@ namespace kavra::air {
 AirStations::Node::Node(const std::uint64_t& now, AirStationConfig c, std::uint32_t start_tick)
     : config(std::move(c)), clock(now, start_tick), files(config.folder) {}
 
-AirStations::AirStations(std::uint64_t seed) : air_(seed) {
+#include <thread>
+
+AirStations::AirStations(std::uint64_t seed, bool real_time) : real_time_(real_time), air_(seed) {
     runner_.SetAir([this] { return air_.AdvanceOneMs(); });
     runner_.SetAfterStep([this] { AfterStep(); });
+    if (real_time_) air_clock_ = std::make_unique<AirClock>(air_);
 }
 
 AirStations::~AirStations() {
     for (auto& n : nodes_)
         if (n->station) n->station->Stop();
+    air_clock_.reset();
+}
+
+std::uint64_t AirStations::NowMs() const {
+    if (!real_time_) return runner_.Now();
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - real_start_).count());
+}
+
+bool AirStations::RunUntil(const std::function<bool()>& done, std::uint64_t max_ms) {
+    if (!real_time_) return runner_.RunUntil(done, max_ms);
+    const std::uint64_t end = NowMs() + max_ms;
+    while (!done()) {
+        if (NowMs() >= end) return false;
+        for (auto& n : nodes_)
+            if (n->station) n->station->UiStep();
+        AfterStep();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 int AirStations::Add(const AirStationConfig& config) {
@@ -29,7 +52,7 @@ int AirStations::Add(const AirStationConfig& config) {
 
 void AirStations::StartStation(int i) {
     Node& n = node(i);
-    n.view = std::make_unique<station::TranscriptView>([this] { return runner_.Now(); });
+    n.view = std::make_unique<station::TranscriptView>([this] { return NowMs(); });
     n.view->SetLineSink([this, i](const station::TranscriptLine& line) {
         if (sink_) sink_(i, line);
     });
@@ -39,10 +62,14 @@ void AirStations::StartStation(int i) {
     n.store.numbers["MODEM_TYPE2"] = n.config.play_8k ? 1 : 0;
     n.store.numbers["AUTOCONNECT"] = n.config.autoconnect;
     n.store.numbers["AUTORECEIVE"] = n.config.autoreceive;
-    n.station = std::make_unique<station::Station>(
-        station::StationPorts{n.clock, *n.view, *n.sound, n.keying, n.store, n.files});
-    station::WorkerRunner& workers = runner_.Add(*n.station, n.clock, n.config.capture_phase_ms);
-    n.station->Start(workers);
+    link::Clock& clock = real_time_ ? static_cast<link::Clock&>(n.steady) : n.clock;
+    n.station = std::make_unique<station::Station>(station::StationPorts{clock, *n.view, *n.sound, n.keying, n.store, n.files});
+    if (real_time_) {
+        n.threads = std::make_unique<station::ThreadRunner>(*n.station);
+        n.station->Start(*n.threads);
+    } else {
+        n.station->Start(runner_.Add(*n.station, n.clock, n.config.capture_phase_ms));
+    }
 }
 
 void AirStations::Vanish(int i) {
@@ -50,6 +77,7 @@ void AirStations::Vanish(int i) {
     if (!n.station) return;
     n.station->Stop();
     runner_.Remove(*n.station);
+    n.threads.reset();
     n.station.reset();
     air_.SetOffAir(i, true);
 }

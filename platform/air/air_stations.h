@@ -1,8 +1,10 @@
-// Stations on virtual air and virtual time in one process: each with its own working folder,
-// in-memory settings, a transcript view and VOX keying.  The demo, the tests and the headless
-// program's virtual air are built on it.
+// Stations on virtual air in one process: each with its own working folder, in-memory settings,
+// a transcript view and VOX keying.  On virtual time (one thread, deterministic) or in real time
+// (each station's workers on real threads, the air moved by the steady clock, the caller's thread
+// as every station's user-interface thread).  The demo and the tests are built on it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -14,6 +16,8 @@
 #include "link/disk_file_system.h"
 #include "platform/air/virtual_air.h"
 #include "station/station.h"
+#include "station/steady_clock.h"
+#include "station/thread_runner.h"
 #include "station/transcript_view.h"
 #include "station/virtual_time.h"
 
@@ -38,7 +42,7 @@ public:
 
 class AirStations {
 public:
-    explicit AirStations(std::uint64_t seed = 1);
+    explicit AirStations(std::uint64_t seed = 1, bool real_time = false);
     ~AirStations();
     AirStations(const AirStations&) = delete;
     AirStations& operator=(const AirStations&) = delete;
@@ -57,23 +61,25 @@ public:
     void SetAnswer(int i, station::AnswerPolicy p) { node(i).config.answer = p; }
     VirtualAir& Air() { return air_; }
     station::VirtualTimeRunner& Runner() { return runner_; }
-    std::uint64_t NowMs() const { return runner_.Now(); }
+    // Station time: virtual, or real time since the start.
+    std::uint64_t NowMs() const;
+    bool RealTime() const noexcept { return real_time_; }
     // The same path both ways between every pair of stations.
     void SetAllPaths(const AirPath& path);
     // Every transcript line of every station as it is made, with the station's index.
     void SetLineSink(std::function<void(int, const station::TranscriptLine&)> sink) { sink_ = std::move(sink); }
 
-    bool Run(std::uint64_t ms) { return runner_.Run(ms); }
-    template <class Pred>
-    bool RunUntil(Pred done, std::uint64_t max_ms) {
-        return runner_.RunUntil(done, max_ms);
-    }
+    void Run(std::uint64_t ms) { RunUntil([] { return false; }, ms); }
+    // Runs until `done` (checked every millisecond) or `max_ms` of station time have passed.
+    bool RunUntil(const std::function<bool()>& done, std::uint64_t max_ms);
 
 private:
     struct Node {
         Node(const std::uint64_t& now, AirStationConfig c, std::uint32_t start_tick);
         AirStationConfig config;
         station::VirtualClock clock;
+        station::SteadyClock steady;
+        std::unique_ptr<station::ThreadRunner> threads;
         std::unique_ptr<station::TranscriptView> view;
         station::MemorySettingsStore store;
         NoKeyingPorts keying;
@@ -86,8 +92,11 @@ private:
     void StartStation(int i);
     void AfterStep();
 
+    bool real_time_;
     VirtualAir air_;
     station::VirtualTimeRunner runner_;
+    std::unique_ptr<AirClock> air_clock_;
+    std::chrono::steady_clock::time_point real_start_ = std::chrono::steady_clock::now();
     std::vector<std::unique_ptr<Node>> nodes_;
     std::function<void(int, const station::TranscriptLine&)> sink_;
 };
