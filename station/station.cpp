@@ -299,6 +299,7 @@ bool Station::PumpStep() {
     link::ReceivedBlock block;
     if (!blocks_.Pop(block)) return false;
     session_->HandleReceivedBlock(block);
+    ++blocks_handled_;
     return true;
 }
 

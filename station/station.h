@@ -157,6 +157,8 @@ public:
     const audio::SampleRing& Ring() const noexcept { return ring_; }
     const pipeline::ReceivePipeline& Pipeline() const noexcept { return pipeline_; }
     StationHealth Health() const noexcept;
+    // Blocks handed to the protocol handler since start-up.
+    std::uint64_t BlocksHandled() const noexcept { return blocks_handled_; }
     std::uint32_t ProcessorFeature() const noexcept { return processor_feature_; }
     bool UsingSimdKernels() const noexcept;
 
@@ -235,6 +237,7 @@ private:
     std::uint64_t ring_dropped_logged_ = 0;
     std::uint64_t blocks_dropped_logged_ = 0;
     bool capture_fault_logged_ = false;
+    std::uint64_t blocks_handled_ = 0;
 };
 
 }  // namespace kavra::station

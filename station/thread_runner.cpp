@@ -1,6 +1,7 @@
 #include "station/thread_runner.h"
 
 #include <chrono>
+#include <ctime>
 #include <stdexcept>
 #include <thread>
 
@@ -41,6 +42,15 @@ void ThreadRunner::StopWorker(Worker w) {
     while (slot.flag.load(std::memory_order_acquire) != 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     pthread_join(slot.thread, nullptr);
     slot.joinable = false;
+}
+
+double ThreadRunner::CpuSeconds(Worker w) const noexcept {
+    const Slot& slot = slots_[static_cast<std::size_t>(w)];
+    if (!slot.joinable) return 0.0;
+    clockid_t id{};
+    timespec ts{};
+    if (pthread_getcpuclockid(slot.thread, &id) != 0 || clock_gettime(id, &ts) != 0) return 0.0;
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
 void* ThreadRunner::Body(void* p) {

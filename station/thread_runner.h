@@ -25,6 +25,8 @@ public:
     void StartWorker(Worker w) override;
     void StopWorker(Worker w) override;
     int RunFlag(Worker w) const noexcept { return slots_[static_cast<std::size_t>(w)].flag.load(std::memory_order_acquire); }
+    // CPU time the worker's thread has used, seconds; 0 when it does not run.
+    double CpuSeconds(Worker w) const noexcept;
 
 private:
     struct Slot {

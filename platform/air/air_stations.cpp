@@ -30,8 +30,14 @@ bool AirStations::RunUntil(const std::function<bool()>& done, std::uint64_t max_
     const std::uint64_t end = NowMs() + max_ms;
     while (!done()) {
         if (NowMs() >= end) return false;
-        for (auto& n : nodes_)
-            if (n->station) n->station->UiStep();
+        for (auto& n : nodes_) {
+            if (!n->station) continue;
+            n->station->UiStep();
+            if (n->station->BlocksHandled() != n->blocks_seen) {
+                n->blocks_seen = n->station->BlocksHandled();
+                n->last_block = std::chrono::steady_clock::now();
+            }
+        }
         AfterStep();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

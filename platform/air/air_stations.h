@@ -55,6 +55,10 @@ public:
     void Restart(int i);
 
     station::Station& At(int i) { return *node(i).station; }
+    // The station's threads in real time (none on virtual time).
+    const station::ThreadRunner* Threads(int i) { return node(i).threads.get(); }
+    // Real time: when the station last handed a block to its protocol handler.
+    std::chrono::steady_clock::time_point LastBlockHandled(int i) { return node(i).last_block; }
     station::TranscriptView& View(int i) { return *node(i).view; }
     link::DiskFileSystem& Files(int i) { return node(i).files; }
     const AirStationConfig& Config(int i) { return node(i).config; }
@@ -87,6 +91,8 @@ private:
         audio::SoundSystem* sound = nullptr;
         std::unique_ptr<station::Station> station;
         bool on_air = true;
+        std::uint64_t blocks_seen = 0;
+        std::chrono::steady_clock::time_point last_block{};
     };
     Node& node(int i) { return *nodes_.at(static_cast<std::size_t>(i)); }
     void StartStation(int i);

@@ -141,6 +141,7 @@ struct VirtualAir::Endpoint {
     bool deaf = false;
     bool off = false;
     std::uint64_t played_ms = 0;
+    std::chrono::steady_clock::time_point last_end{};
     std::vector<float> out;  // this millisecond's playback
 };
 
@@ -240,6 +241,11 @@ std::uint64_t VirtualAir::PlayedMs(int station) const {
     return stations_.at(static_cast<std::size_t>(station))->played_ms;
 }
 
+std::chrono::steady_clock::time_point VirtualAir::LastBurstEnd(int station) const {
+    std::lock_guard lock(mutex_);
+    return stations_.at(static_cast<std::size_t>(station))->last_end;
+}
+
 void VirtualAir::RebuildChannel(PathState& p, int input_rate) {
     sim::HfChannelSettings s;
     s.input_rate_hz = input_rate;
@@ -272,6 +278,7 @@ bool VirtualAir::AdvanceOneMs() {
         if (ps.position >= ps.samples.size()) {
             ps.playing = false;
             e->playing.reset();
+            e->last_end = std::chrono::steady_clock::now();
         }
     }
     // Each station's millisecond of capture: the sum of what it hears of every other station.

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -54,8 +55,10 @@ public:
     // Moves every sound by one millisecond.  Always true (virtual air never ends by itself).
     bool AdvanceOneMs();
 
-    // For tests and the demo summary: milliseconds each station has been playing.
+    // For tests and measurements: milliseconds each station has been playing, and when (steady
+    // clock) its last burst's last sample went out.
     std::uint64_t PlayedMs(int station) const;
+    std::chrono::steady_clock::time_point LastBurstEnd(int station) const;
 
 private:
     struct Endpoint;
