@@ -298,6 +298,12 @@ public:
             return false;
         }
         Pa_SetStreamFinishedCallback(stream_, &Finished);
+        // When the callback completes, what is still queued in the host's buffer is not always
+        // played (ALSA's pulse device drops it): follow the burst with that much silence and a
+        // little more, so that the burst's last sample is out when the stream ends.
+        const PaStreamInfo* info = Pa_GetStreamInfo(stream_);
+        const double queued_s = (info != nullptr ? info->outputLatency : 0.1) + 0.05;
+        tail_ = static_cast<std::size_t>(std::ceil(queued_s * rate_hz));
         return true;
     }
 
@@ -372,18 +378,21 @@ private:
         return false;
     }
 
-    // PortAudio's thread: the next samples of the burst, silence after its end, then complete.
+    // PortAudio's thread: the next samples of the burst, then the silent tail, then complete.
     static int Callback(const void* /*input*/, void* output, unsigned long frames,
                         const PaStreamCallbackTimeInfo* /*time*/, PaStreamCallbackFlags /*flags*/, void* user) {
         auto* self = static_cast<PortAudioPlaybackBuffer*>(user);
         auto* out = static_cast<std::int16_t*>(output);
+        const std::size_t size = self->samples_.size();
         const std::size_t next = self->next_.load(std::memory_order_relaxed);
-        const std::size_t n = std::min<std::size_t>(frames, self->samples_.size() - next);
+        const std::size_t n = next < size ? std::min<std::size_t>(frames, size - next) : 0;
         std::copy(self->samples_.begin() + static_cast<std::ptrdiff_t>(next),
                   self->samples_.begin() + static_cast<std::ptrdiff_t>(next + n), out);
         std::fill(out + n, out + frames, std::int16_t{0});
-        self->next_.store(next + n, std::memory_order_relaxed);
-        if (next + n < self->samples_.size()) return paContinue;
+        const std::size_t end = size + self->tail_;
+        const std::size_t moved = std::min<std::size_t>(end, next + frames);
+        self->next_.store(moved, std::memory_order_relaxed);
+        if (moved < end) return paContinue;
         self->completed_.store(true);
         return paComplete;
     }
@@ -393,8 +402,9 @@ private:
     std::shared_ptr<PortAudioLibrary> library_;
     const std::vector<std::int16_t> samples_;
     PaStream* stream_ = nullptr;
-    std::atomic<std::size_t> next_{0};       // the callback's position in samples_
-    std::atomic<bool> completed_{false};     // the callback has handed over the last sample
+    std::size_t tail_ = 0;                   // silent samples after the burst
+    std::atomic<std::size_t> next_{0};       // the callback's position in the burst and its tail
+    std::atomic<bool> completed_{false};     // the callback has handed over the tail's end
     std::atomic<bool> finished_{false};      // the stream went inactive
     FaultText fault_;
     // TransmitThread's view (Play, IsPlaying, Stop).

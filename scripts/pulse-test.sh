@@ -8,7 +8,8 @@
 # --server-only: checks the server (both sinks exist; a tone played into kavra1 is heard on
 #   kavra1.monitor) and the PortAudio adapter on it (platform_tests: capture through ALSA's
 #   "pulse" device from kavra1.monitor while a tone plays into kavra1; bursts played into kavra2
-#   are heard on kavra2.monitor).
+#   are heard on kavra2.monitor; a burst played into kavra1 comes back unchanged when captured
+#   from kavra1.monitor).
 # Without it, also the on-air check: KAVRA1 plays into kavra1 and hears kavra2.monitor, KAVRA2
 #   the reverse, both `kavra-station --headless --air portaudio` on device "ALSA: pulse";
 #   KAVRA1 connects and says "hello over pulse"; passes when KAVRA2 shows it as an abonent line.
@@ -25,7 +26,7 @@ for arg in "$@"; do
   case "$arg" in
     --server-only) server_only=1 ;;
     --keep) keep=1 ;;
-    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
     -*) echo "pulse-test: unknown option $arg" >&2; exit 2 ;;
     *) build=$arg ;;
   esac
@@ -175,6 +176,13 @@ if [ "$level" -gt 4000 ]; then
   pass "the bursts were heard on kavra2.monitor (peak $level)"
 else
   fail "the bursts were not heard on kavra2.monitor (peak $level)"
+fi
+
+if run_platform_test PortAudioSoundOnServer.APlayedBurstIsCapturedUnchanged "$work/loop-test.log" \
+     PULSE_SINK=kavra1 PULSE_SOURCE=kavra1.monitor; then
+  pass "PortAudio playback into kavra1 comes back unchanged through PortAudio capture of kavra1.monitor"
+else
+  fail "PortAudio playback and capture through kavra1 (log: $work/loop-test.log)"
 fi
 
 # ---- Two stations on the air ------------------------------------------------------------------

@@ -142,5 +142,72 @@ TEST(PortAudioSoundOnServer, BurstsPlayOnceAndEnd) {
     buffer.reset();
 }
 
+// Both adapters together, the way two stations meet: a burst played into a sink comes back
+// sample for sample from its monitor.  Runs when PULSE_SOURCE is the monitor of PULSE_SINK.
+TEST(PortAudioSoundOnServer, APlayedBurstIsCapturedUnchanged) {
+    const char* sink = std::getenv("PULSE_SINK");
+    const char* source = std::getenv("PULSE_SOURCE");
+    if (sink == nullptr || source == nullptr || std::string(source) != std::string(sink) + ".monitor") {
+        GTEST_SKIP() << "needs PULSE_SOURCE=<PULSE_SINK>.monitor";
+    }
+    PortAudioSound sound;
+    const std::string id = PulseDevice(sound.CaptureDevices());
+    if (id.empty()) GTEST_SKIP() << "no sound server";
+    auto capture = sound.CreateCapture({id, id});
+    auto playback = sound.CreatePlayback({id, id});
+    ASSERT_NE(capture, nullptr);
+    ASSERT_NE(playback, nullptr);
+    auto looping = capture->CreateBuffer(audio::kCaptureRateHz, audio::kCaptureBufferBytes);
+    ASSERT_NE(looping, nullptr);
+
+    std::vector<std::int16_t> burst(24000);  // 0.5 s of noise
+    std::uint32_t state = 12345;
+    for (std::int16_t& s : burst) {
+        state = state * 1664525u + 1013904223u;
+        s = static_cast<std::int16_t>(static_cast<int>(state >> 16) % 24001 - 12000);
+    }
+    auto buffer = playback->CreateBuffer(48000, burst);
+    ASSERT_NE(buffer, nullptr);
+
+    // Read the looping buffer as the station does, 10 ms apart, for 0.3 s before and after.
+    std::vector<std::int16_t> heard;
+    std::uint32_t offset = 0;
+    auto take = [&] {
+        const std::uint32_t position = looping->ReadPosition();
+        const std::uint32_t bytes = (position + audio::kCaptureBufferBytes - offset) % audio::kCaptureBufferBytes;
+        const audio::LockedRange range = looping->Lock(offset, bytes);
+        heard.insert(heard.end(), range.first.begin(), range.first.end());
+        heard.insert(heard.end(), range.second.begin(), range.second.end());
+        offset = position;
+    };
+    ASSERT_TRUE(looping->Start());
+    const auto start = std::chrono::steady_clock::now();
+    bool played = false;
+    auto ended = start;
+    while (std::chrono::steady_clock::now() - start < 5s) {
+        std::this_thread::sleep_for(10ms);
+        take();
+        const auto now = std::chrono::steady_clock::now();
+        if (!played && now - start >= 300ms) {
+            ASSERT_TRUE(buffer->Play());
+            played = true;
+        } else if (played && buffer->IsPlaying()) {
+            ended = now;
+        } else if (played && now - ended >= 300ms) {
+            break;
+        }
+    }
+    looping->Stop();
+    EXPECT_EQ(looping->Fault(), "");
+    EXPECT_EQ(buffer->Fault(), "");
+
+    const auto found = std::search(heard.begin(), heard.end(), burst.begin(), burst.begin() + 32);
+    ASSERT_NE(found, heard.end()) << "the start of the burst was not heard in " << heard.size() << " samples";
+    ASSERT_GE(heard.end() - found, static_cast<std::ptrdiff_t>(burst.size()));
+    const auto [mine, theirs] = std::mismatch(burst.begin(), burst.end(), found);
+    EXPECT_EQ(mine, burst.end()) << "first difference at sample " << (mine - burst.begin()) << ": played "
+                                 << *mine << ", heard " << *theirs;
+}
+
 }  // namespace
 }  // namespace kavra::platform
