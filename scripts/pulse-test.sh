@@ -220,6 +220,13 @@ EOF
   k1_pid=$!
   background+=("$k1_pid")
   k1_status=0; wait "$k1_pid" || k1_status=$?
+  # KAVRA2 only listens: once KAVRA1 is done and the line has arrived (or 15 s later), stop it.
+  for _ in $(seq 150); do
+    grep -q 'abonent:.*hello over pulse' "$work/KAVRA2.out" && break
+    kill -0 "$k2_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -INT "$k2_pid" 2>/dev/null || true
   k2_status=0; wait "$k2_pid" || k2_status=$?
   echo "pulse-test: KAVRA1 exit $k1_status, KAVRA2 exit $k2_status"
   if grep -E 'abonent:.*hello over pulse' "$work/KAVRA2.out"; then
