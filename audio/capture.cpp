@@ -7,6 +7,7 @@ AudioCapture::~AudioCapture() {
 }
 
 AudioCapture::OpenResult AudioCapture::Create(SoundSystem& sound, const SoundDeviceInfo& device) {
+    offset_ = 0;
     object_ = sound.CreateCapture(device);
     if (!object_) return OpenResult::NoObject;
     buffer_ = object_->CreateBuffer(kCaptureRateHz, kCaptureBufferBytes);
@@ -14,7 +15,6 @@ AudioCapture::OpenResult AudioCapture::Create(SoundSystem& sound, const SoundDev
 }
 
 void AudioCapture::BeginLooping() {
-    offset_ = 0;
     if (buffer_) buffer_->Start();
 }
 

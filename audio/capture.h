@@ -56,9 +56,10 @@ public:
     AudioCapture(const AudioCapture&) = delete;
     AudioCapture& operator=(const AudioCapture&) = delete;
 
-    // Creates the capture object on `device` and its looping buffer (not started yet).
+    // Creates the capture object on `device` and its looping buffer (not started yet), read
+    // offset 0.  The offset is CaptureThread's from the moment that thread starts.
     OpenResult Create(SoundSystem& sound, const SoundDeviceInfo& device);
-    // Read offset to 0, buffer looping: once CaptureThread runs.
+    // Starts the buffer looping: once CaptureThread runs.
     void BeginLooping();
     void StopBuffer();
     // Releases the buffer and the object: after CaptureThread has stopped.

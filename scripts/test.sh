@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with warnings as errors, runs every test, then builds and
 # runs them all again under AddressSanitizer and UndefinedBehaviorSanitizer, and the threaded
-# station tests under ThreadSanitizer.
+# station tests under ThreadSanitizer.  Two stations also meet over a real sound server.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -9,6 +9,8 @@ bash scripts/install-deps.sh
 
 bash scripts/build.sh build -DKAVRA_WERROR=ON
 ctest --test-dir build --output-on-failure -j "$(nproc)"
+# Two stations on PortAudio through a private PulseAudio server with two null sinks.
+bash scripts/pulse-test.sh build
 
 bash scripts/build.sh build-asan -DKAVRA_WERROR=ON -DKAVRA_SANITIZE=ON -DKAVRA_BUILD_BENCH=OFF \
   -DCMAKE_BUILD_TYPE=Debug
