@@ -7,6 +7,7 @@
 // CPU is the threads' own CPU clocks over wall time, in % of one core.  Usage:
 //   station_load [seconds-per-measurement (default 20)] [modem type (default 0)]
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -58,7 +59,14 @@ int main(int argc, char** argv) {
         air::AirStations air(1, true);
         const int a = air.Add({"KAVRA1", type, false, 2, 2, root / "idle"});
         air.Run(2000);
-        std::printf("idle station searching on noise (%.0f s): %.2f %% of one core\n", seconds, Percent(air, a, seconds));
+        std::array<double, station::kWorkerCount> before{};
+        for (int w = 0; w < station::kWorkerCount; ++w) before[static_cast<std::size_t>(w)] = air.Threads(a)->CpuSeconds(static_cast<station::Worker>(w));
+        std::printf("idle station searching on noise (%.0f s): %.2f %% of one core", seconds, Percent(air, a, seconds));
+        static constexpr const char* kNames[] = {"capture", "demodulation", "transmit"};
+        for (int w = 0; w < station::kWorkerCount; ++w)
+            std::printf("%s %s %.2f s", w ? "," : " (", kNames[w],
+                        air.Threads(a)->CpuSeconds(static_cast<station::Worker>(w)) - before[static_cast<std::size_t>(w)]);
+        std::puts(")");
     }
 
     air::AirStations air(2, true);
