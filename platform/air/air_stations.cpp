@@ -1,5 +1,7 @@
 #include "platform/air/air_stations.h"
 
+#include "link/text_1251.h"
+
 namespace kavra::air {
 
 AirStations::Node::Node(const std::uint64_t& now, AirStationConfig c, std::uint32_t start_tick)
@@ -30,18 +32,22 @@ bool AirStations::RunUntil(const std::function<bool()>& done, std::uint64_t max_
     const std::uint64_t end = NowMs() + max_ms;
     while (!done()) {
         if (NowMs() >= end) return false;
-        for (auto& n : nodes_) {
-            if (!n->station) continue;
-            n->station->UiStep();
-            if (n->station->BlocksHandled() != n->blocks_seen) {
-                n->blocks_seen = n->station->BlocksHandled();
-                n->last_block = std::chrono::steady_clock::now();
-            }
-        }
-        AfterStep();
+        Tick();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+void AirStations::Tick() {
+    for (auto& n : nodes_) {
+        if (!n->station) continue;
+        n->station->UiStep();
+        if (n->station->BlocksHandled() != n->blocks_seen) {
+            n->blocks_seen = n->station->BlocksHandled();
+            n->last_block = std::chrono::steady_clock::now();
+        }
+    }
+    AfterStep();
 }
 
 int AirStations::Add(const AirStationConfig& config) {
@@ -69,7 +75,8 @@ void AirStations::StartStation(int i) {
     n.store.numbers["AUTOCONNECT"] = n.config.autoconnect;
     n.store.numbers["AUTORECEIVE"] = n.config.autoreceive;
     link::Clock& clock = real_time_ ? static_cast<link::Clock&>(n.steady) : n.clock;
-    n.station = std::make_unique<station::Station>(station::StationPorts{clock, *n.view, *n.sound, n.keying, n.store, n.files});
+    station::StationView& view = n.config.view ? *n.config.view : static_cast<station::StationView&>(*n.view);
+    n.station = std::make_unique<station::Station>(station::StationPorts{clock, view, *n.sound, n.keying, n.store, n.files});
     if (real_time_) {
         n.threads = std::make_unique<station::ThreadRunner>(*n.station);
         n.station->Start(*n.threads);
@@ -101,8 +108,25 @@ void AirStations::SetAllPaths(const AirPath& path) {
 }
 
 void AirStations::AfterStep() {
-    for (auto& n : nodes_)
-        if (n->station) station::AnswerByPolicy(*n->station, n->config.answer);
+    for (auto& n : nodes_) {
+        if (!n->station) continue;
+        station::AnswerByPolicy(*n->station, n->config.answer);
+        if (n->config.answers_chat) AnswerChat(*n);
+    }
+}
+
+// The demonstration peer's operator: every chat line heard gets a short answer.
+void AirStations::AnswerChat(Node& n) {
+    const std::vector<station::TranscriptLine> lines = n.view->Lines();
+    for (; n.chat_answered < lines.size(); ++n.chat_answered) {
+        const station::TranscriptLine& l = lines[n.chat_answered];
+        if (l.kind != station::LineKind::Abonent) continue;
+        const std::size_t colon = l.text.find(": ");
+        std::string heard = colon == std::string::npos ? l.text : l.text.substr(colon + 2);
+        if (heard.size() > 60) heard = heard.substr(0, 60) + "...";
+        const auto reply = link::Utf8ToCp1251("copied \"" + heard + "\", 73");
+        if (reply) n.station->Say(*reply);
+    }
 }
 
 }  // namespace kavra::air

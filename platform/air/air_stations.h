@@ -32,6 +32,10 @@ struct AirStationConfig {
     std::filesystem::path folder;     // working folder ("RECEIVED" is made in it)
     station::AnswerPolicy answer = station::AnswerPolicy::Yes;
     int capture_phase_ms = 0;
+    // The operator answers every chat line it hears (the demonstration peer).
+    bool answers_chat = false;
+    // A view of the caller's (the desktop window) instead of a transcript; real time only.
+    station::StationView* view = nullptr;
 };
 
 // No keying port: stations on the virtual air key by VOX.
@@ -55,11 +59,13 @@ public:
     void Restart(int i);
 
     station::Station& At(int i) { return *node(i).station; }
+    int StationCount() const noexcept { return static_cast<int>(nodes_.size()); }
     // The station's threads in real time (none on virtual time).
     const station::ThreadRunner* Threads(int i) { return node(i).threads.get(); }
     // Real time: when the station last handed a block to its protocol handler.
     std::chrono::steady_clock::time_point LastBlockHandled(int i) { return node(i).last_block; }
     station::TranscriptView& View(int i) { return *node(i).view; }
+    station::StationView& ViewOf(int i) { return node(i).config.view ? *node(i).config.view : *node(i).view; }
     link::DiskFileSystem& Files(int i) { return node(i).files; }
     const AirStationConfig& Config(int i) { return node(i).config; }
     void SetAnswer(int i, station::AnswerPolicy p) { node(i).config.answer = p; }
@@ -76,6 +82,8 @@ public:
     void Run(std::uint64_t ms) { RunUntil([] { return false; }, ms); }
     // Runs until `done` (checked every millisecond) or `max_ms` of station time have passed.
     bool RunUntil(const std::function<bool()>& done, std::uint64_t max_ms);
+    // Real time, from the caller's own loop: one millisecond's user-interface work of every station.
+    void Tick();
 
 private:
     struct Node {
@@ -92,11 +100,13 @@ private:
         std::unique_ptr<station::Station> station;
         bool on_air = true;
         std::uint64_t blocks_seen = 0;
+        std::size_t chat_answered = 0;  // abonent lines answered (answers_chat)
         std::chrono::steady_clock::time_point last_block{};
     };
     Node& node(int i) { return *nodes_.at(static_cast<std::size_t>(i)); }
     void StartStation(int i);
     void AfterStep();
+    void AnswerChat(Node& n);
 
     bool real_time_;
     VirtualAir air_;

@@ -39,7 +39,9 @@ refused --headless --callsign K1 --air carrier-pigeon
 refused --headless --callsign K1 --modem-type 2
 refused --headless --callsign K1 --air wav --capture silence.wav --playback o.wav --script missing.txt
 refused --headless --callsign K1 --frobnicate
-refused --callsign K1                                                                         # no desktop in this build
+DISPLAY= WAYLAND_DISPLAY= QT_QPA_PLATFORM= refused --callsign K1                               # no display for the desktop
+refused --headless --demo --callsign K1
+refused --callsign K1 --air wav --capture silence.wav --playback o.wav                         # file air is headless only
 [ ! -e o.wav ] || fail "a refused run left o.wav"
 "$station" --help | grep -q -- "--headless" || fail "--help does not describe --headless"
 

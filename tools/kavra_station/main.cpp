@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -25,6 +26,10 @@
 #include "tools/kavra_station/operator_script.h"
 #include "tools/kavra_station/platform_choice.h"
 
+#if defined(KAVRA_HAVE_DESKTOP)
+#include "app/desktop.h"
+#endif
+
 namespace kavra::tools {
 namespace {
 
@@ -43,6 +48,8 @@ struct Options {
     double until = -1;
     std::string answer = "yes";
     std::string script;
+    double demo_snr = 15.0;
+    std::string demo_fading = "moderate";
 };
 
 // The commands: a script read whole, or standard input (read on its own thread in real time, so
@@ -220,11 +227,31 @@ int main(int argc, char** argv) {
     app.add_option("--answer", o.answer, "How calls and file offers are answered: yes, no, or ask (type yes or no)")
         ->check(CLI::IsMember({"yes", "no", "ask"}));
     app.add_option("--script", o.script, "Operator commands from this file instead of standard input");
+    app.add_option("--snr", o.demo_snr, "--demo: S/N of the simulated channel in 3 kHz, dB")->check(CLI::Range(-10.0, 60.0));
+    app.add_option("--fading", o.demo_fading, "--demo: none, good, moderate, poor or flutter");
     try {
         app.parse(argc, argv);
-        if (o.demo) throw kavra::tools::ToolError("--demo needs the desktop, which this build does not have; try kavra-demo");
-        if (!o.headless) throw kavra::tools::ToolError("the desktop is not part of this build: run with --headless");
-        return kavra::tools::RunHeadless(o);
+        if (o.headless) {
+            if (o.demo) throw kavra::tools::ToolError("--demo opens the desktop; for two stations on a terminal use kavra-demo");
+            return kavra::tools::RunHeadless(o);
+        }
+        if (o.air != "portaudio" || !o.capture.empty() || !o.playback.empty() || !o.script.empty() || o.until >= 0)
+            throw kavra::tools::ToolError("--air, --capture, --playback, --script and --until belong to --headless");
+#if defined(KAVRA_HAVE_DESKTOP)
+        const auto set = [](const char* name) { return std::getenv(name) != nullptr && *std::getenv(name) != '\0'; };
+        if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM"))
+            throw kavra::tools::ToolError("no display to open the window on: run with --headless, or under a desktop (or Xvfb)");
+        kavra::app::DesktopOptions d;
+        d.settings = o.settings;
+        d.callsign = o.callsign;
+        d.modem_type = o.modem_type;
+        d.demo = o.demo;
+        d.demo_snr = o.demo_snr;
+        d.demo_fading = o.demo_fading;
+        return kavra::app::RunDesktop(argc, argv, d);
+#else
+        throw kavra::tools::ToolError("the desktop is not part of this build: run with --headless");
+#endif
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
         return 0;

@@ -1,0 +1,16 @@
+// TFormOptions (placeholder: the window comes next).
+#pragma once
+
+#include <QDialog>
+
+#include "app/desktop_station.h"
+
+namespace kavra::app {
+
+class TFormOptions : public QDialog {
+    Q_OBJECT
+public:
+    explicit TFormOptions(DesktopStation& station, QWidget* parent);
+};
+
+}  // namespace kavra::app

@@ -1,0 +1,13 @@
+// One QApplication for every desktop test, on the offscreen platform.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    // Offscreen unless the run asks for a real display (the screenshots under Xvfb).
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) qputenv("XDG_RUNTIME_DIR", "/tmp");
+    QApplication application(argc, argv);
+    return RUN_ALL_TESTS();
+}
