@@ -2,6 +2,10 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTimer>
+
+#include <atomic>
+#include <csignal>
 
 #include "app/about_box.h"
 #include "app/form_abonents.h"
@@ -13,6 +17,11 @@
 #include "app/qt_station_view.h"
 
 namespace kavra::app {
+
+namespace {
+std::atomic<bool> g_stop_requested{false};  // set by SIGINT / SIGTERM, polled by the window
+extern "C" void OnStopSignal(int) { g_stop_requested.store(true); }
+}  // namespace
 
 Desktop::Desktop(const DesktopOptions& options)
     : view_(std::make_unique<QtStationView>()), station_(std::make_unique<DesktopStation>(options, *view_)) {
@@ -33,12 +42,23 @@ Desktop::~Desktop() {
 
 void Desktop::Show() { windows_.main->show(); }
 
+void Desktop::CloseMain() { windows_.main->close(); }
+
 int RunDesktop(int argc, char** argv, const DesktopOptions& options) {
     QApplication application(argc, argv);
     QApplication::setApplicationName("Kavra-2400");
     QApplication::setApplicationDisplayName("Kavra-2400");
     try {
         Desktop desktop(options);
+        // Ctrl-C or SIGTERM close the window as its close box would: shutdown runs and the radio
+        // is unkeyed before the port closes.
+        std::signal(SIGINT, OnStopSignal);
+        std::signal(SIGTERM, OnStopSignal);
+        QTimer signal_poll;
+        QObject::connect(&signal_poll, &QTimer::timeout, [&] {
+            if (g_stop_requested.load()) desktop.CloseMain();
+        });
+        signal_poll.start(100);
         desktop.Show();
         return QApplication::exec();
     } catch (const std::exception& e) {

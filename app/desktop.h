@@ -39,6 +39,7 @@ public:
     DesktopStation& Station() noexcept { return *station_; }
     QtStationView& View() noexcept { return *view_; }
     void Show();
+    void CloseMain();
 
 private:
     std::unique_ptr<QtStationView> view_;
