@@ -9,6 +9,7 @@ packages=(
   libcli11-dev libsndfile1-dev nlohmann-json3-dev
   qt6-base-dev qt6-serialport-dev portaudio19-dev
   pulseaudio libasound2-plugins
+  xvfb xauth fonts-dejavu-core fonts-liberation
 )
 
 missing=()
