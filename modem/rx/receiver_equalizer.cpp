@@ -1,5 +1,8 @@
 // Equaliser training on the preamble, data demodulation with carrier and timing tracking,
 // decisions, S/N and frame statistics, soft values, end of frame and the decoder hand-off.
+#include <algorithm>
+#include <cmath>
+
 #include "modem/decoder/block_decoder.h"
 #include "modem/rx/serial_tone_receiver.h"
 
@@ -15,6 +18,26 @@ constexpr int kTrainingResetAfter = 800;
 constexpr int kDataResetAfter = 1000;
 constexpr float kGainKnown = 1.01f;
 constexpr float kGainUnknown = 1.00705f;
+// Forgetting of the data-mode updates from the Doppler spread measured on the known runs: up to
+// 1.5 Hz the fixed pair below (known / unknown symbols), which suits AWGN and the slow channels;
+// above it the known-symbol gain rises 0.011 per Hz to at most 1.05, the unknown symbols taking
+// 0.7 of the known-symbol rise (their decisions may be wrong).  Above 3 Hz the feed-forward span
+// narrows to +-10 taps (+-5 symbols, enough for 2 ms of path delay): fewer taps to track pay
+// less misadjustment at the short memory fast fading needs; below 2 Hz it widens again.
+constexpr float kSlowSpreadHz = 1.5f;
+constexpr float kGainPerHz = 0.011f;
+constexpr float kGainMax = 1.05f;
+constexpr float kUnknownShare = 0.7f;
+constexpr float kNarrowAboveHz = 3.0f;
+constexpr float kWideBelowHz = 2.0f;
+constexpr int kNarrowSpanHalf = 10;
+// Snapshot lag products are averaged over about 64 runs; the first figure comes after 24 runs.
+constexpr float kDopplerAverage = 1.0f / 64.0f;
+constexpr int kDopplerFirstFigure = 24;
+constexpr int kMinRunLength = 8;
+// Covariance restarts at most every 20 memory lengths in fast fading (the unexcited directions
+// of P grow by the gain each symbol).
+constexpr float kResetMemories = 20.0f;
 constexpr int kDataStartIndex = 320;  // training index of the first data symbol
 constexpr int kSnrWindow = 800;
 // Soft values are weighted by the inverse of the noise power on the known symbols around them:
@@ -45,9 +68,14 @@ constexpr Complex kFromSet4{0.7071f, 0.7071f};
 void SerialToneReceiver::FormEqualizerInput() noexcept {
     const float* re = ring_re_.data() + ring_pos_ + kEqualizerInputOffset;
     const float* im = ring_im_.data() + ring_pos_ + kEqualizerInputOffset;
+    // Outside the span in use the inputs are zero: those taps stay at zero and out of the
+    // updates.
+    const int first = kCentreTap - span_half_;
+    const int last = kCentreTap + span_half_;
     for (int i = 0; i < kFeedForwardTaps; ++i) {
-        rls_->x_re[static_cast<std::size_t>(i)] = re[2 * i];
-        rls_->x_im[static_cast<std::size_t>(i)] = im[2 * i];
+        const bool used = i >= first && i <= last;
+        rls_->x_re[static_cast<std::size_t>(i)] = used ? re[2 * i] : 0.0f;
+        rls_->x_im[static_cast<std::size_t>(i)] = used ? im[2 * i] : 0.0f;
     }
 }
 
@@ -110,6 +138,83 @@ void SerialToneReceiver::WeightSoftSymbols() noexcept {
     weighted_count_ = count;
 }
 
+void SerialToneReceiver::ResetDoppler() noexcept {
+    run_sum_ = {};
+    run_previous_ = {};
+    runs_seen_ = 0;
+    run_length_ = 0;
+    run_spacing_ = 0;
+    lag_ = {};
+    spread_hz_ = -1.0f;
+    rls_gain_ = kGainKnown;
+}
+
+void SerialToneReceiver::EndKnownRun() noexcept {
+    const int length = run_length_;
+    const int spacing = run_spacing_;
+    run_length_ = 0;
+    run_spacing_ = 0;
+    if (length < kMinRunLength) {
+        run_sum_ = {};
+        return;
+    }
+    auto inner = [](const std::array<Complex, kFeedForwardTaps>& a, const std::array<Complex, kFeedForwardTaps>& b) {
+        Complex c{};
+        for (int i = 0; i < kFeedForwardTaps; ++i) {
+            const auto n = static_cast<std::size_t>(i);
+            c.re += a[n].re * b[n].re + a[n].im * b[n].im;
+            c.im += a[n].im * b[n].re - a[n].re * b[n].im;
+        }
+        return c;
+    };
+    static constexpr int kLags[4] = {1, 2, 4, 8};
+    for (int l = 0; l < 4; ++l) {
+        if (runs_seen_ < kLags[l]) break;
+        const Complex c = inner(run_sum_, run_previous_[static_cast<std::size_t>(kLags[l] - 1)]);
+        Complex& avg = lag_[static_cast<std::size_t>(l)];
+        avg.re += (c.re - avg.re) * kDopplerAverage;
+        avg.im += (c.im - avg.im) * kDopplerAverage;
+    }
+    for (int k = kSnapshots - 1; k > 0; --k) run_previous_[static_cast<std::size_t>(k)] = run_previous_[static_cast<std::size_t>(k - 1)];
+    run_previous_[0] = run_sum_;
+    run_sum_ = {};
+    if (++runs_seen_ < kDopplerFirstFigure || spacing <= 0) return;
+    auto magnitude = [](Complex c) { return std::sqrt(c.re * c.re + c.im * c.im); };
+    // Gaussian Doppler spectrum: rho(T) = exp(-2 (pi sigma T)^2), so rho(2T) / rho(T) = exp(-6 (pi sigma T)^2).
+    // Runs 1 and 2 apart resolve fast fading; 4 and 8 apart slow fading, where the short lags
+    // hardly decorrelate.
+    auto sigma_from = [&](int l, int lag) {
+        const float m1 = magnitude(lag_[static_cast<std::size_t>(l)]);
+        const float m2 = magnitude(lag_[static_cast<std::size_t>(l + 1)]);
+        if (!(m1 > 0.0f)) return -1.0f;
+        float r = m2 / m1;
+        r = r > 1.0f ? 1.0f : (r < 0.001f ? 0.001f : r);
+        const float tau = static_cast<float>(lag * spacing) / profile_.symbol_rate;
+        return std::sqrt(-std::log(r) / 6.0f) / (3.14159265f * tau);
+    };
+    float sigma = doppler_first_lag_ == 0 ? sigma_from(0, 1) : -1.0f;
+    if (sigma < 1.0f) sigma = sigma_from(2, 4);
+    if (sigma < 0.0f) return;
+    spread_hz_ = 2.0f * sigma;
+    const float g = spread_hz_ <= kSlowSpreadHz ? kGainKnown : kGainKnown + kGainPerHz * (spread_hz_ - kSlowSpreadHz);
+    rls_gain_ = g < kGainMax ? g : kGainMax;
+    SetSpan(spread_hz_ > kNarrowAboveHz ? kNarrowSpanHalf : (spread_hz_ < kWideBelowHz ? kCentreTap : span_half_));
+}
+
+void SerialToneReceiver::SetSpan(int half) noexcept {
+    if (half == span_half_) return;
+    span_half_ = half;
+    // Taps leaving the span are cleared; the covariance starts afresh so that no tap outside
+    // the span keeps a coupling to the others.
+    for (int i = 0; i < kFeedForwardTaps; ++i) {
+        if (i >= kCentreTap - half && i <= kCentreTap + half) continue;
+        rls_->w_re[static_cast<std::size_t>(i)] = 0.0f;
+        rls_->w_im[static_cast<std::size_t>(i)] = 0.0f;
+    }
+    rls_->ResetCovariance();
+    eq_counter_ = 0;
+}
+
 void SerialToneReceiver::TrainingSymbol() noexcept {
     ++eq_counter_;
     FormEqualizerInput();
@@ -145,6 +250,7 @@ void SerialToneReceiver::StartData() noexcept {
     noise_count_ = 0;
     noise_previous_ = -1.0f;
     weighted_count_ = 0;
+    ResetDoppler();
     first_block_ = true;
     wrong_known_ = 0;
     previous_known_ = false;
@@ -222,6 +328,7 @@ void SerialToneReceiver::DataSymbol() noexcept {
         }
 
         noise_sum_ += e.re * e.re + e.im * e.im;
+        ++run_length_;
         ++noise_count_;
 
         const float p = Clip(-30.0f * Cross(v, e), 4000.0f);
@@ -241,13 +348,14 @@ void SerialToneReceiver::DataSymbol() noexcept {
         }
         const float limit = decisions_ == Modulation::Qpsk ? 0.3f : decisions_ == Modulation::Psk8 ? 0.2f : 0.5f;
         frame_ends = output_.eom_found != 0 || quality_ < limit;
-        g = kGainKnown;
+        g = spread_hz_ < 0.0f ? kGainKnown : rls_gain_;
     } else {
+        if (previous_known_) EndKnownRun();
         // A run of known symbols long enough to measure the noise closes a window.
         if (previous_known_ && noise_count_ >= kNoiseWindow) WeightSoftSymbols();
         ref = {set->re[static_cast<std::size_t>(m)], set->im[static_cast<std::size_t>(m)]};
         e = {ref.re - v.re, ref.im - v.im};
-        g = kGainUnknown;
+        g = spread_hz_ < 0.0f ? kGainUnknown : 1.0f + (rls_gain_ - 1.0f) * kUnknownShare;
         if (output_.soft_symbol_count >= 0 && output_.soft_symbol_count < kMaxSoftSymbols) {
             // Weighted once the window around it is complete (WeightSoftSymbols).
             output_.soft_symbols[static_cast<std::size_t>(output_.soft_symbol_count)] = LimitedSoftSymbol(
@@ -271,8 +379,21 @@ void SerialToneReceiver::DataSymbol() noexcept {
     }
     const Complex back = Conj(carrier);
     const Complex e_y = Mul(Mul(Mul(e, unscramble), from), back);
-    const Complex ref_y = Mul(Mul(Mul(ref, unscramble), from), back);
-    RlsUpdate(e_y, ref_y, g, kDataResetAfter);
+    const Complex ref_p = Mul(Mul(ref, unscramble), from);
+    const Complex ref_y = Mul(ref_p, back);
+    if (t < kUnknownSymbol) {
+        // Channel snapshot: the feed-forward input of the span in use against the known channel
+        // symbol.
+        for (int i = 0; i < kFeedForwardTaps; ++i) {
+            const Complex x{rls_->x_re[static_cast<std::size_t>(i)], rls_->x_im[static_cast<std::size_t>(i)]};
+            Complex& h = run_sum_[static_cast<std::size_t>(i)];
+            h.re += x.re * ref_p.re + x.im * ref_p.im;
+            h.im += x.im * ref_p.re - x.re * ref_p.im;
+        }
+    }
+    ++run_spacing_;
+    const int reset_after = spread_hz_ < 0.0f ? kDataResetAfter : std::min(kDataResetAfter, static_cast<int>(kResetMemories / (rls_gain_ - 1.0f)));
+    RlsUpdate(e_y, ref_y, g, reset_after);
 
     ++frame_position_;
     psi_ = WrapPhase(psi_ - phi_fast_);

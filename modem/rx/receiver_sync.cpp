@@ -343,6 +343,10 @@ void SerialToneReceiver::ApplyDataMode(int d1, int d2) noexcept {
     decisions_ = sel.decisions;
     frames_per_block_ = sel.frames_per_block;
     normal_table_ = &tables_->Normal(sel.layout);
+    // The known runs of the 20-symbol layout repeat every fourth run (the scrambler's period is
+    // four frames of it); runs one and two apart carry different patterns, whose cross terms
+    // would bias a comparison of those lags.
+    doppler_first_lag_ = sel.layout == FrameLayout::Known16 ? 0 : 2;
     last_table_ = &tables_->Last(d1, d2);
     current_table_ = normal_table_;
     frame_counter_ = 0;

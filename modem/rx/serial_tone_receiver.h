@@ -68,6 +68,10 @@ public:
     float timing_phase() const noexcept { return tau_; }      // 1/201 sample units
     float quality() const noexcept { return quality_; }
     float frequency_estimate_hz() const noexcept { return freq_hz_; }
+    // Doppler spread (two-sigma, Hz) measured over the frame so far, -1 before the first figure.
+    float doppler_spread_hz() const noexcept { return spread_hz_; }
+    // 1 / forgetting factor of the equaliser's data-mode updates.
+    float equalizer_gain() const noexcept { return rls_gain_; }
     const RlsState& equalizer() const noexcept { return *rls_; }
     // Feed-forward tap of largest magnitude (the symbol-timing loop keeps it at 18).
     int MainTap() const noexcept;
@@ -247,6 +251,26 @@ private:
     int noise_count_ = 0;
     float noise_previous_ = -1.0f;
     int weighted_count_ = 0;
+
+    // Doppler spread, measured on the known runs of the data frames: each run's correlation of
+    // the equaliser's feed-forward input with its known symbols is a channel snapshot; the
+    // averaged inner products of snapshots one and two runs apart give the channel's correlation
+    // over one run spacing, free of the noise that biases a snapshot's own power.
+    void EndKnownRun() noexcept;
+    void ResetDoppler() noexcept;
+    // Half-width, in feed-forward taps around the centre, of the span in use.
+    void SetSpan(int half) noexcept;
+    int span_half_ = kCentreTap;
+    std::array<Complex, kFeedForwardTaps> run_sum_{};
+    static constexpr int kSnapshots = 8;
+    std::array<std::array<Complex, kFeedForwardTaps>, kSnapshots> run_previous_{};  // newest first
+    int runs_seen_ = 0;
+    int run_length_ = 0;   // known symbols in the current run
+    int run_spacing_ = 0;  // symbols since the end of the last run
+    std::array<Complex, 4> lag_{};  // averaged inner products at 1, 2, 4 and 8 runs apart
+    int doppler_first_lag_ = 0;        // first pair of lags the layout allows (0: 1 and 2, 2: 4 and 8)
+    float spread_hz_ = -1.0f;          // -1: not measured yet
+    float rls_gain_ = 1.01f;           // 1 / forgetting factor of the data-mode updates
 
     float quality_ = 1.0f;
     int wrong_known_ = 0;
