@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 
 #include "perf/ber_sweep.h"
 #include "tests/support/sanitizer.h"
@@ -65,6 +66,9 @@ TEST_P(Loopback, BerWithinMarginAndEveryFrameFound) {
     // The receiver's own S/N figure for the frame follows the channel within 2 dB.
     ASSERT_EQ(p.snr_frames, kTransmissions);
     EXPECT_NEAR(p.snr_avg_sum / p.snr_frames, c.snr_db, 2.0);
+    // No fading: the equaliser keeps its slow forgetting (it reads a spread of 1.5 Hz or less).
+    ASSERT_EQ(p.doppler_frames, kTransmissions);
+    EXPECT_LT(p.doppler_sum_hz / p.doppler_frames, 1.5);
 }
 
 INSTANTIATE_TEST_SUITE_P(FixedSnr, Loopback,
@@ -96,6 +100,25 @@ TEST(LoopbackChecks, FadingChannelDeliversTheLongInterleaverMessage) {
     const PointResult p = RunPoint(s, 5, 12.0);
     EXPECT_EQ(p.complete, 1);
     EXPECT_LE(p.ber(), 1e-3);
+    ASSERT_EQ(p.doppler_frames, 1);
+    EXPECT_LT(p.doppler_sum_hz, 2.0);
+}
+
+// Two paths 2 ms apart with a 5 Hz Doppler spread, at 30 dB.  The receiver must read the fast
+// fading (3 to 7 Hz) and follow it: before it did, "1200 long" lost about 1e-3 of its bits here
+// (0 now) and "2400 long" about 0.44 (4e-2 now).
+TEST(LoopbackChecks, FastFadingIsMeasuredAndFollowed) {
+    for (const auto& [mode, max_ber] : {std::pair{3, 1e-4}, std::pair{1, 0.1}}) {
+        SweepSettings s = Settings(0, mode, 1);
+        s.channel.name = "custom";
+        s.channel.fading = sim::FadingSettings{2.0, 5.0};
+        const PointResult p = RunPoint(s, mode, 30.0);
+        EXPECT_EQ(p.complete, 1) << "mode " << mode;
+        EXPECT_LE(p.ber(), max_ber) << "mode " << mode << ": " << p.bit_errors << " errors in " << p.bits << " bits";
+        ASSERT_EQ(p.doppler_frames, 1);
+        EXPECT_GT(p.doppler_sum_hz, 3.0) << "mode " << mode;
+        EXPECT_LT(p.doppler_sum_hz, 7.0) << "mode " << mode;
+    }
 }
 
 TEST(LoopbackChecks, SameFiguresOnOneOrTwoThreads) {
