@@ -100,6 +100,7 @@ private:
     Complex CorrelateWithRing(int block) const noexcept;
     void CoarseEstimate(bool smooth) noexcept;
     void FineEstimate() noexcept;
+    float ResolveAlias(float f) const noexcept;
     void EndOfLastSegment() noexcept;
     void ApplyDataMode(int d1, int d2) noexcept;
     void SegmentTimedOut() noexcept;
