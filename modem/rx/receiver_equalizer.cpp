@@ -19,25 +19,32 @@ constexpr int kDataResetAfter = 1000;
 constexpr float kGainKnown = 1.01f;
 constexpr float kGainUnknown = 1.00705f;
 // Forgetting of the data-mode updates from the Doppler spread measured on the known runs: up to
-// 1.5 Hz the fixed pair below (known / unknown symbols), which suits AWGN and the slow channels;
-// above it the known-symbol gain rises 0.011 per Hz to at most 1.05, the unknown symbols taking
-// 0.7 of the known-symbol rise (their decisions may be wrong).  Above 3 Hz the feed-forward span
-// narrows to +-10 taps (+-5 symbols, enough for 2 ms of path delay): fewer taps to track pay
-// less misadjustment at the short memory fast fading needs; below 2 Hz it widens again.
+// 1.5 Hz the fixed pair above (known / unknown symbols), which suits AWGN and the slow channels;
+// above it the known-symbol gain rises 0.02 per Hz, the unknown symbols taking 0.7 of the rise
+// (their decisions may be wrong).  Above 2.5 Hz the equaliser goes sparse: only the 5
+// feed-forward taps where the channel's delay profile is strongest stay (with the 7 feedback
+// taps), so that a memory of a few tens of symbols, which fading at 5 Hz needs, still holds
+// several times as many symbols as there are taps; the gain is then 0.03 per Hz, at most 1.15.
+// Below 2 Hz all taps come back.  The taps are chosen again every 32 known runs.
 constexpr float kSlowSpreadHz = 1.5f;
-constexpr float kGainPerHz = 0.011f;
-constexpr float kGainMax = 1.05f;
+constexpr float kGainPerHz = 0.02f;
 constexpr float kUnknownShare = 0.7f;
-constexpr float kNarrowAboveHz = 3.0f;
+constexpr float kSparseAboveHz = 2.5f;
 constexpr float kWideBelowHz = 2.0f;
-constexpr int kNarrowSpanHalf = 10;
+constexpr int kSparseTaps = 5;
+constexpr float kSparseGainPerHz = 0.03f;
+constexpr float kSparseGainMax = 1.15f;
+constexpr int kRunsPerChoice = 32;
+constexpr float kProfileAverage = 1.0f / 32.0f;
 // Snapshot lag products are averaged over about 64 runs; the first figure comes after 24 runs.
 constexpr float kDopplerAverage = 1.0f / 64.0f;
 constexpr int kDopplerFirstFigure = 24;
 constexpr int kMinRunLength = 8;
-// Covariance restarts at most every 20 memory lengths in fast fading (the unexcited directions
-// of P grow by the gain each symbol).
+// Once the spread is measured the covariance restarts every 20 memory lengths with all taps, 70
+// with the sparse set (at most every 1000 symbols): directions the input hardly excites grow by
+// the gain each symbol, and the full input has more of them (the band edges).
 constexpr float kResetMemories = 20.0f;
+constexpr float kSparseResetMemories = 70.0f;
 constexpr int kDataStartIndex = 320;  // training index of the first data symbol
 constexpr int kSnrWindow = 800;
 // Soft values are weighted by the inverse of the noise power on the known symbols around them:
@@ -68,14 +75,12 @@ constexpr Complex kFromSet4{0.7071f, 0.7071f};
 void SerialToneReceiver::FormEqualizerInput() noexcept {
     const float* re = ring_re_.data() + ring_pos_ + kEqualizerInputOffset;
     const float* im = ring_im_.data() + ring_pos_ + kEqualizerInputOffset;
-    // Outside the span in use the inputs are zero: those taps stay at zero and out of the
-    // updates.
-    const int first = kCentreTap - span_half_;
-    const int last = kCentreTap + span_half_;
+    // Taps out of use see zero input: they stay at zero and out of the updates.
     for (int i = 0; i < kFeedForwardTaps; ++i) {
-        const bool used = i >= first && i <= last;
-        rls_->x_re[static_cast<std::size_t>(i)] = used ? re[2 * i] : 0.0f;
-        rls_->x_im[static_cast<std::size_t>(i)] = used ? im[2 * i] : 0.0f;
+        const auto n = static_cast<std::size_t>(i);
+        const bool used = !sparse_ || tap_used_[n] != 0;
+        rls_->x_re[n] = used ? re[2 * i] : 0.0f;
+        rls_->x_im[n] = used ? im[2 * i] : 0.0f;
     }
 }
 
@@ -145,6 +150,10 @@ void SerialToneReceiver::ResetDoppler() noexcept {
     run_length_ = 0;
     run_spacing_ = 0;
     lag_ = {};
+    lag_weight_ = {};
+    profile_sum_ = {};
+    profile_power_ = {};
+    runs_since_choice_ = 0;
     spread_hz_ = -1.0f;
     rls_gain_ = kGainKnown;
 }
@@ -156,8 +165,16 @@ void SerialToneReceiver::EndKnownRun() noexcept {
     run_spacing_ = 0;
     if (length < kMinRunLength) {
         run_sum_ = {};
+        profile_sum_ = {};
         return;
     }
+    for (int i = 0; i < kFeedForwardTaps; ++i) {
+        const auto n = static_cast<std::size_t>(i);
+        const float power = profile_sum_[n].re * profile_sum_[n].re + profile_sum_[n].im * profile_sum_[n].im;
+        profile_power_[n] += (power - profile_power_[n]) * kProfileAverage;
+    }
+    profile_sum_ = {};
+    ++runs_since_choice_;
     auto inner = [](const std::array<Complex, kFeedForwardTaps>& a, const std::array<Complex, kFeedForwardTaps>& b) {
         Complex c{};
         for (int i = 0; i < kFeedForwardTaps; ++i) {
@@ -174,6 +191,8 @@ void SerialToneReceiver::EndKnownRun() noexcept {
         Complex& avg = lag_[static_cast<std::size_t>(l)];
         avg.re += (c.re - avg.re) * kDopplerAverage;
         avg.im += (c.im - avg.im) * kDopplerAverage;
+        float& weight = lag_weight_[static_cast<std::size_t>(l)];
+        weight += (1.0f - weight) * kDopplerAverage;
     }
     for (int k = kSnapshots - 1; k > 0; --k) run_previous_[static_cast<std::size_t>(k)] = run_previous_[static_cast<std::size_t>(k - 1)];
     run_previous_[0] = run_sum_;
@@ -184,8 +203,9 @@ void SerialToneReceiver::EndKnownRun() noexcept {
     // Runs 1 and 2 apart resolve fast fading; 4 and 8 apart slow fading, where the short lags
     // hardly decorrelate.
     auto sigma_from = [&](int l, int lag) {
-        const float m1 = magnitude(lag_[static_cast<std::size_t>(l)]);
-        const float m2 = magnitude(lag_[static_cast<std::size_t>(l + 1)]);
+        // Each average over the products it has had so far (the longer lag has had fewer).
+        const float m1 = magnitude(lag_[static_cast<std::size_t>(l)]) / lag_weight_[static_cast<std::size_t>(l)];
+        const float m2 = magnitude(lag_[static_cast<std::size_t>(l + 1)]) / lag_weight_[static_cast<std::size_t>(l + 1)];
         if (!(m1 > 0.0f)) return -1.0f;
         float r = m2 / m1;
         r = r > 1.0f ? 1.0f : (r < 0.001f ? 0.001f : r);
@@ -196,20 +216,53 @@ void SerialToneReceiver::EndKnownRun() noexcept {
     if (sigma < 1.0f) sigma = sigma_from(2, 4);
     if (sigma < 0.0f) return;
     spread_hz_ = 2.0f * sigma;
-    const float g = spread_hz_ <= kSlowSpreadHz ? kGainKnown : kGainKnown + kGainPerHz * (spread_hz_ - kSlowSpreadHz);
-    rls_gain_ = g < kGainMax ? g : kGainMax;
-    SetSpan(spread_hz_ > kNarrowAboveHz ? kNarrowSpanHalf : (spread_hz_ < kWideBelowHz ? kCentreTap : span_half_));
+    if (spread_hz_ > kSparseAboveHz) {
+        const float g = 1.0f + kSparseGainPerHz * spread_hz_;
+        rls_gain_ = g < kSparseGainMax ? g : kSparseGainMax;
+        if (!sparse_ || runs_since_choice_ >= kRunsPerChoice) ChooseSparseTaps();
+    } else {
+        rls_gain_ = spread_hz_ <= kSlowSpreadHz ? kGainKnown : kGainKnown + kGainPerHz * (spread_hz_ - kSlowSpreadHz);
+        if (sparse_ && spread_hz_ < kWideBelowHz) UseAllTaps();
+    }
 }
 
-void SerialToneReceiver::SetSpan(int half) noexcept {
-    if (half == span_half_) return;
-    span_half_ = half;
-    // Taps leaving the span are cleared; the covariance starts afresh so that no tap outside
-    // the span keeps a coupling to the others.
+int SerialToneReceiver::feed_forward_taps_in_use() const noexcept {
+    if (!sparse_) return kFeedForwardTaps;
+    int n = 0;
+    for (const std::uint8_t used : tap_used_) n += used;
+    return n;
+}
+
+void SerialToneReceiver::ChooseSparseTaps() noexcept {
+    runs_since_choice_ = 0;
+    std::array<std::uint8_t, kFeedForwardTaps> used{};
+    for (int k = 0; k < kSparseTaps; ++k) {
+        int best = -1;
+        for (int i = 0; i < kFeedForwardTaps; ++i) {
+            const auto n = static_cast<std::size_t>(i);
+            if (used[n] == 0 && (best < 0 || profile_power_[n] > profile_power_[static_cast<std::size_t>(best)])) best = i;
+        }
+        used[static_cast<std::size_t>(best)] = 1;
+    }
+    if (sparse_ && used == tap_used_) return;
+    sparse_ = true;
+    tap_used_ = used;
+    ApplyTapMask();
+}
+
+void SerialToneReceiver::UseAllTaps() noexcept {
+    sparse_ = false;
+    ApplyTapMask();
+}
+
+void SerialToneReceiver::ApplyTapMask() noexcept {
+    // Taps leaving use are cleared; the covariance starts afresh so that none of them keeps a
+    // coupling to the others.
     for (int i = 0; i < kFeedForwardTaps; ++i) {
-        if (i >= kCentreTap - half && i <= kCentreTap + half) continue;
-        rls_->w_re[static_cast<std::size_t>(i)] = 0.0f;
-        rls_->w_im[static_cast<std::size_t>(i)] = 0.0f;
+        const auto n = static_cast<std::size_t>(i);
+        if (!sparse_ || tap_used_[n] != 0) continue;
+        rls_->w_re[n] = 0.0f;
+        rls_->w_im[n] = 0.0f;
     }
     rls_->ResetCovariance();
     eq_counter_ = 0;
@@ -348,14 +401,15 @@ void SerialToneReceiver::DataSymbol() noexcept {
         }
         const float limit = decisions_ == Modulation::Qpsk ? 0.3f : decisions_ == Modulation::Psk8 ? 0.2f : 0.5f;
         frame_ends = output_.eom_found != 0 || quality_ < limit;
-        g = spread_hz_ < 0.0f ? kGainKnown : rls_gain_;
+        g = spread_hz_ <= kSlowSpreadHz ? kGainKnown : rls_gain_;
     } else {
         if (previous_known_) EndKnownRun();
         // A run of known symbols long enough to measure the noise closes a window.
         if (previous_known_ && noise_count_ >= kNoiseWindow) WeightSoftSymbols();
         ref = {set->re[static_cast<std::size_t>(m)], set->im[static_cast<std::size_t>(m)]};
         e = {ref.re - v.re, ref.im - v.im};
-        g = spread_hz_ < 0.0f ? kGainUnknown : 1.0f + (rls_gain_ - 1.0f) * kUnknownShare;
+        // Until fading faster than the slow channels' is measured, the fixed pair holds.
+        g = spread_hz_ <= kSlowSpreadHz ? kGainUnknown : 1.0f + (rls_gain_ - 1.0f) * kUnknownShare;
         if (output_.soft_symbol_count >= 0 && output_.soft_symbol_count < kMaxSoftSymbols) {
             // Weighted once the window around it is complete (WeightSoftSymbols).
             output_.soft_symbols[static_cast<std::size_t>(output_.soft_symbol_count)] = LimitedSoftSymbol(
@@ -382,6 +436,14 @@ void SerialToneReceiver::DataSymbol() noexcept {
     const Complex ref_p = Mul(Mul(ref, unscramble), from);
     const Complex ref_y = Mul(ref_p, back);
     if (t < kUnknownSymbol) {
+        // The delay profile: the full feed-forward input against the known channel symbol.
+        const float* re = ring_re_.data() + ring_pos_ + kEqualizerInputOffset;
+        const float* im = ring_im_.data() + ring_pos_ + kEqualizerInputOffset;
+        for (int i = 0; i < kFeedForwardTaps; ++i) {
+            Complex& h = profile_sum_[static_cast<std::size_t>(i)];
+            h.re += re[2 * i] * ref_p.re + im[2 * i] * ref_p.im;
+            h.im += im[2 * i] * ref_p.re - re[2 * i] * ref_p.im;
+        }
         // Channel snapshot: the feed-forward input of the span in use against the known channel
         // symbol.
         for (int i = 0; i < kFeedForwardTaps; ++i) {
@@ -392,8 +454,14 @@ void SerialToneReceiver::DataSymbol() noexcept {
         }
     }
     ++run_spacing_;
-    const int reset_after = spread_hz_ < 0.0f ? kDataResetAfter : std::min(kDataResetAfter, static_cast<int>(kResetMemories / (rls_gain_ - 1.0f)));
+    const int reset_after = spread_hz_ < 0.0f ? kDataResetAfter : std::min(kDataResetAfter, static_cast<int>((sparse_ ? kSparseResetMemories : kResetMemories) / (rls_gain_ - 1.0f)));
     RlsUpdate(e_y, ref_y, g, reset_after);
+    if (sparse_) {
+        // The covariance of a tap out of use only grows by the gain; hold it at its start.
+        for (int i = 0; i < kFeedForwardTaps; ++i)
+            if (tap_used_[static_cast<std::size_t>(i)] == 0)
+                rls_->p_re[static_cast<std::size_t>(i * kEqualizerStride + i)] = 1.0f / 44.0f;
+    }
 
     ++frame_position_;
     psi_ = WrapPhase(psi_ - phi_fast_);
