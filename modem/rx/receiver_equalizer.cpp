@@ -36,9 +36,10 @@ constexpr float kSparseGainPerHz = 0.03f;
 constexpr float kSparseGainMax = 1.15f;
 constexpr int kRunsPerChoice = 32;
 constexpr float kProfileAverage = 1.0f / 32.0f;
-// Snapshot lag products are averaged over about 64 runs; the first figure comes after 24 runs.
+// Snapshot lag products are averaged over about 64 runs; the first figure comes after 10 runs
+// (half a second at 2400 bit/s), before which the slow gains hold.
 constexpr float kDopplerAverage = 1.0f / 64.0f;
-constexpr int kDopplerFirstFigure = 24;
+constexpr int kDopplerFirstFigure = 10;
 constexpr int kMinRunLength = 8;
 // Once the spread is measured the covariance restarts every 20 memory lengths with all taps, 70
 // with the sparse set (at most every 1000 symbols): directions the input hardly excites grow by
