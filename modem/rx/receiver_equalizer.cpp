@@ -37,10 +37,13 @@ constexpr float kSparseGainMax = 1.15f;
 constexpr int kRunsPerChoice = 32;
 constexpr float kProfileAverage = 1.0f / 32.0f;
 // Snapshot lag products are averaged over about 64 runs; the first figure comes after 10 runs
-// (half a second at 2400 bit/s), before which the slow gains hold.
+// (0.2 s at 2400 bit/s), before which the slow gains hold.
 constexpr float kDopplerAverage = 1.0f / 64.0f;
 constexpr int kDopplerFirstFigure = 10;
 constexpr int kMinRunLength = 8;
+// Ratio of the correlations four runs and one run apart below which the runs four and eight
+// apart are taken as decorrelated (0.5: about 4 Hz at 1200 bit/s).
+constexpr float kDecorrelated = 0.5f;
 // Once the spread is measured the covariance restarts every 20 memory lengths with all taps, 70
 // with the sparse set (at most every 1000 symbols): directions the input hardly excites grow by
 // the gain each symbol, and the full input has more of them (the band edges).
@@ -215,6 +218,20 @@ void SerialToneReceiver::EndKnownRun() noexcept {
     };
     float sigma = doppler_first_lag_ == 0 ? sigma_from(0, 1) : -1.0f;
     if (sigma < 1.0f) sigma = sigma_from(2, 4);
+    if (doppler_first_lag_ != 0) {
+        // Where runs four apart are the shortest lag trusted, fast fading decorrelates both it
+        // and twice it down to the noise, and their ratio says nothing.  Runs one and four apart
+        // then bound the spread: rho(4T) / rho(T) = exp(-30 (pi sigma T)^2).  The patterns of
+        // runs one apart differ, which lowers that lag a little and only lowers the bound.
+        const float m1 = magnitude(lag_[0]) / lag_weight_[0];
+        const float m4 = magnitude(lag_[2]) / lag_weight_[2];
+        const float r = m1 > 0.0f ? m4 / m1 : 1.0f;
+        if (r < kDecorrelated) {
+            const float tau = static_cast<float>(spacing) / profile_.symbol_rate;
+            const float bound = std::sqrt(-std::log(r > 0.001f ? r : 0.001f) / 30.0f) / (3.14159265f * tau);
+            if (bound > sigma) sigma = bound;
+        }
+    }
     if (sigma < 0.0f) return;
     spread_hz_ = 2.0f * sigma;
     if (spread_hz_ > kSparseAboveHz) {
