@@ -388,6 +388,7 @@ TransmissionResult RunTransmission(const SweepSettings& settings, int mode, doub
     const auto max_end = signal_end + static_cast<std::size_t>(kMaxTailSeconds * kCaptureRate);
 
     DecisionError decision;
+    float doppler = -1.0f;
     int frame_number = 0;         // frames started so far
     std::size_t block_number = 0; // blocks of the current frame
     std::vector<float> in(kChunk);
@@ -418,6 +419,7 @@ TransmissionResult RunTransmission(const SweepSettings& settings, int mode, doub
                 if (frame_number == 1 && output->mode.load(std::memory_order_relaxed) == mode &&
                     block_number < data_symbols.size())
                     AddDecisionError(mode, *output, data_symbols[block_number], decision);
+                if (frame_number == 1) doppler = receiver->doppler_spread_hz();
                 ++block_number;
             }
             collector.Poll(*output);
@@ -427,6 +429,7 @@ TransmissionResult RunTransmission(const SweepSettings& settings, int mode, doub
 
     TransmissionResult r = Evaluate(trial, mode, collector);
     r.decision = decision;
+    r.doppler_spread_hz = doppler;
     r.air_seconds = static_cast<double>(fed) / (type == 1 ? 8000.0 : 9600.0);
     return r;
 }
@@ -465,6 +468,10 @@ void PointResult::Add(const TransmissionResult& t) {
         snr_max_sum += t.snr_max;
     }
     decision.Add(t.decision);
+    if (t.doppler_spread_hz >= 0.0) {
+        ++doppler_frames;
+        doppler_sum_hz += t.doppler_spread_hz;
+    }
     air_seconds += t.air_seconds;
 }
 

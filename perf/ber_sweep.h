@@ -103,6 +103,7 @@ struct TransmissionResult {
     int sync_losses = 0;              // preamble time-outs
     int snr_avg = -100, snr_min = -100, snr_max = -100;  // the frame's figures, dB (-100: none)
     DecisionError decision;           // over the data symbols of the frame compared
+    double doppler_spread_hz = -1.0;  // the receiver's Doppler reading at the frame's last block (-1: none)
     double air_seconds = 0.0;         // audio fed to the receiver
 };
 
@@ -142,6 +143,8 @@ struct PointResult {
     int snr_frames = 0;               // frames that reported S/N figures
     double snr_avg_sum = 0.0, snr_min_sum = 0.0, snr_max_sum = 0.0;
     DecisionError decision;
+    int doppler_frames = 0;           // frames with a Doppler reading
+    double doppler_sum_hz = 0.0;
     double air_seconds = 0.0;
     double cpu_seconds = 0.0;         // worker time spent, including discarded transmissions
 

@@ -1,5 +1,8 @@
 // Equaliser training on the preamble, data demodulation with carrier and timing tracking,
 // decisions, S/N and frame statistics, soft values, end of frame and the decoder hand-off.
+#include <algorithm>
+#include <cmath>
+
 #include "modem/decoder/block_decoder.h"
 #include "modem/rx/serial_tone_receiver.h"
 
@@ -15,6 +18,38 @@ constexpr int kTrainingResetAfter = 800;
 constexpr int kDataResetAfter = 1000;
 constexpr float kGainKnown = 1.01f;
 constexpr float kGainUnknown = 1.00705f;
+// Forgetting of the data-mode updates from the Doppler spread measured on the known runs: up to
+// 2 Hz the fixed pair above (known / unknown symbols), which suits AWGN and the slow channels
+// (the poor channel, 1 Hz, reads up to about 1.7 Hz now and then);
+// above it the known-symbol gain rises 0.02 per Hz, the unknown symbols taking 0.7 of the rise
+// (their decisions may be wrong).  Above 2.5 Hz the equaliser goes sparse: only the 5
+// feed-forward taps where the channel's delay profile is strongest stay (with the 7 feedback
+// taps), so that a memory of a few tens of symbols, which fading at 5 Hz needs, still holds
+// several times as many symbols as there are taps; the gain is then 0.03 per Hz, at most 1.15.
+// Below 2 Hz all taps come back.  The taps are chosen again every 32 known runs.
+constexpr float kSlowSpreadHz = 2.0f;
+constexpr float kGainPerHz = 0.02f;
+constexpr float kUnknownShare = 0.7f;
+constexpr float kSparseAboveHz = 2.5f;
+constexpr float kWideBelowHz = 2.0f;
+constexpr int kSparseTaps = 5;
+constexpr float kSparseGainPerHz = 0.03f;
+constexpr float kSparseGainMax = 1.15f;
+constexpr int kRunsPerChoice = 32;
+constexpr float kProfileAverage = 1.0f / 32.0f;
+// Snapshot lag products are averaged over about 64 runs; the first figure comes after 10 runs
+// (0.2 s at 2400 bit/s), before which the slow gains hold.
+constexpr float kDopplerAverage = 1.0f / 64.0f;
+constexpr int kDopplerFirstFigure = 10;
+constexpr int kMinRunLength = 8;
+// Ratio of the correlations four runs and one run apart below which the runs four and eight
+// apart are taken as decorrelated (0.5: about 4 Hz at 1200 bit/s).
+constexpr float kDecorrelated = 0.5f;
+// Once the spread is measured the covariance restarts every 20 memory lengths with all taps, 70
+// with the sparse set (at most every 1000 symbols): directions the input hardly excites grow by
+// the gain each symbol, and the full input has more of them (the band edges).
+constexpr float kResetMemories = 20.0f;
+constexpr float kSparseResetMemories = 70.0f;
 constexpr int kDataStartIndex = 320;  // training index of the first data symbol
 constexpr int kSnrWindow = 800;
 // Soft values are weighted by the inverse of the noise power on the known symbols around them:
@@ -45,9 +80,12 @@ constexpr Complex kFromSet4{0.7071f, 0.7071f};
 void SerialToneReceiver::FormEqualizerInput() noexcept {
     const float* re = ring_re_.data() + ring_pos_ + kEqualizerInputOffset;
     const float* im = ring_im_.data() + ring_pos_ + kEqualizerInputOffset;
+    // Taps out of use see zero input: they stay at zero and out of the updates.
     for (int i = 0; i < kFeedForwardTaps; ++i) {
-        rls_->x_re[static_cast<std::size_t>(i)] = re[2 * i];
-        rls_->x_im[static_cast<std::size_t>(i)] = im[2 * i];
+        const auto n = static_cast<std::size_t>(i);
+        const bool used = !sparse_ || tap_used_[n] != 0;
+        rls_->x_re[n] = used ? re[2 * i] : 0.0f;
+        rls_->x_im[n] = used ? im[2 * i] : 0.0f;
     }
 }
 
@@ -110,6 +148,145 @@ void SerialToneReceiver::WeightSoftSymbols() noexcept {
     weighted_count_ = count;
 }
 
+void SerialToneReceiver::ResetDoppler() noexcept {
+    run_sum_ = {};
+    run_previous_ = {};
+    runs_seen_ = 0;
+    run_length_ = 0;
+    run_spacing_ = 0;
+    lag_ = {};
+    lag_weight_ = {};
+    profile_sum_ = {};
+    profile_power_ = {};
+    runs_since_choice_ = 0;
+    spread_hz_ = -1.0f;
+    rls_gain_ = kGainKnown;
+}
+
+void SerialToneReceiver::EndKnownRun() noexcept {
+    const int length = run_length_;
+    const int spacing = run_spacing_;
+    run_length_ = 0;
+    run_spacing_ = 0;
+    if (length < kMinRunLength) {
+        run_sum_ = {};
+        profile_sum_ = {};
+        return;
+    }
+    for (int i = 0; i < kFeedForwardTaps; ++i) {
+        const auto n = static_cast<std::size_t>(i);
+        const float power = profile_sum_[n].re * profile_sum_[n].re + profile_sum_[n].im * profile_sum_[n].im;
+        profile_power_[n] += (power - profile_power_[n]) * kProfileAverage;
+    }
+    profile_sum_ = {};
+    ++runs_since_choice_;
+    auto inner = [](const std::array<Complex, kFeedForwardTaps>& a, const std::array<Complex, kFeedForwardTaps>& b) {
+        Complex c{};
+        for (int i = 0; i < kFeedForwardTaps; ++i) {
+            const auto n = static_cast<std::size_t>(i);
+            c.re += a[n].re * b[n].re + a[n].im * b[n].im;
+            c.im += a[n].im * b[n].re - a[n].re * b[n].im;
+        }
+        return c;
+    };
+    static constexpr int kLags[4] = {1, 2, 4, 8};
+    for (int l = 0; l < 4; ++l) {
+        if (runs_seen_ < kLags[l]) break;
+        const Complex c = inner(run_sum_, run_previous_[static_cast<std::size_t>(kLags[l] - 1)]);
+        Complex& avg = lag_[static_cast<std::size_t>(l)];
+        avg.re += (c.re - avg.re) * kDopplerAverage;
+        avg.im += (c.im - avg.im) * kDopplerAverage;
+        float& weight = lag_weight_[static_cast<std::size_t>(l)];
+        weight += (1.0f - weight) * kDopplerAverage;
+    }
+    for (int k = kSnapshots - 1; k > 0; --k) run_previous_[static_cast<std::size_t>(k)] = run_previous_[static_cast<std::size_t>(k - 1)];
+    run_previous_[0] = run_sum_;
+    run_sum_ = {};
+    if (++runs_seen_ < kDopplerFirstFigure || spacing <= 0) return;
+    auto magnitude = [](Complex c) { return std::sqrt(c.re * c.re + c.im * c.im); };
+    // Gaussian Doppler spectrum: rho(T) = exp(-2 (pi sigma T)^2), so rho(2T) / rho(T) = exp(-6 (pi sigma T)^2).
+    // Runs 1 and 2 apart resolve fast fading; 4 and 8 apart slow fading, where the short lags
+    // hardly decorrelate.
+    auto sigma_from = [&](int l, int lag) {
+        // Each average over the products it has had so far (the longer lag has had fewer).
+        const float m1 = magnitude(lag_[static_cast<std::size_t>(l)]) / lag_weight_[static_cast<std::size_t>(l)];
+        const float m2 = magnitude(lag_[static_cast<std::size_t>(l + 1)]) / lag_weight_[static_cast<std::size_t>(l + 1)];
+        if (!(m1 > 0.0f)) return -1.0f;
+        float r = m2 / m1;
+        r = r > 1.0f ? 1.0f : (r < 0.001f ? 0.001f : r);
+        const float tau = static_cast<float>(lag * spacing) / profile_.symbol_rate;
+        return std::sqrt(-std::log(r) / 6.0f) / (3.14159265f * tau);
+    };
+    float sigma = doppler_first_lag_ == 0 ? sigma_from(0, 1) : -1.0f;
+    if (sigma < 1.0f) sigma = sigma_from(2, 4);
+    if (doppler_first_lag_ != 0) {
+        // Where runs four apart are the shortest lag trusted, fast fading decorrelates both it
+        // and twice it down to the noise, and their ratio says nothing.  Runs one and four apart
+        // then bound the spread: rho(4T) / rho(T) = exp(-30 (pi sigma T)^2).  The patterns of
+        // runs one apart differ, which lowers that lag a little and only lowers the bound.
+        const float m1 = magnitude(lag_[0]) / lag_weight_[0];
+        const float m4 = magnitude(lag_[2]) / lag_weight_[2];
+        const float r = m1 > 0.0f ? m4 / m1 : 1.0f;
+        if (r < kDecorrelated) {
+            const float tau = static_cast<float>(spacing) / profile_.symbol_rate;
+            const float bound = std::sqrt(-std::log(r > 0.001f ? r : 0.001f) / 30.0f) / (3.14159265f * tau);
+            if (bound > sigma) sigma = bound;
+        }
+    }
+    if (sigma < 0.0f) return;
+    spread_hz_ = 2.0f * sigma;
+    if (spread_hz_ > kSparseAboveHz) {
+        const float g = 1.0f + kSparseGainPerHz * spread_hz_;
+        rls_gain_ = g < kSparseGainMax ? g : kSparseGainMax;
+        if (!sparse_ || runs_since_choice_ >= kRunsPerChoice) ChooseSparseTaps();
+    } else {
+        rls_gain_ = spread_hz_ <= kSlowSpreadHz ? kGainKnown : kGainKnown + kGainPerHz * (spread_hz_ - kSlowSpreadHz);
+        if (sparse_ && spread_hz_ < kWideBelowHz) UseAllTaps();
+    }
+}
+
+int SerialToneReceiver::feed_forward_taps_in_use() const noexcept {
+    if (!sparse_) return kFeedForwardTaps;
+    int n = 0;
+    for (const std::uint8_t used : tap_used_) n += used;
+    return n;
+}
+
+void SerialToneReceiver::ChooseSparseTaps() noexcept {
+    runs_since_choice_ = 0;
+    std::array<std::uint8_t, kFeedForwardTaps> used{};
+    for (int k = 0; k < kSparseTaps; ++k) {
+        int best = -1;
+        for (int i = 0; i < kFeedForwardTaps; ++i) {
+            const auto n = static_cast<std::size_t>(i);
+            if (used[n] == 0 && (best < 0 || profile_power_[n] > profile_power_[static_cast<std::size_t>(best)])) best = i;
+        }
+        used[static_cast<std::size_t>(best)] = 1;
+    }
+    if (sparse_ && used == tap_used_) return;
+    sparse_ = true;
+    tap_used_ = used;
+    ApplyTapMask();
+}
+
+void SerialToneReceiver::UseAllTaps() noexcept {
+    sparse_ = false;
+    ApplyTapMask();
+}
+
+void SerialToneReceiver::ApplyTapMask() noexcept {
+    // Taps leaving use are cleared; the covariance starts afresh so that none of them keeps a
+    // coupling to the others.
+    for (int i = 0; i < kFeedForwardTaps; ++i) {
+        const auto n = static_cast<std::size_t>(i);
+        if (!sparse_ || tap_used_[n] != 0) continue;
+        rls_->w_re[n] = 0.0f;
+        rls_->w_im[n] = 0.0f;
+    }
+    rls_->ResetCovariance();
+    eq_counter_ = 0;
+}
+
 void SerialToneReceiver::TrainingSymbol() noexcept {
     ++eq_counter_;
     FormEqualizerInput();
@@ -145,6 +322,7 @@ void SerialToneReceiver::StartData() noexcept {
     noise_count_ = 0;
     noise_previous_ = -1.0f;
     weighted_count_ = 0;
+    ResetDoppler();
     first_block_ = true;
     wrong_known_ = 0;
     previous_known_ = false;
@@ -222,6 +400,7 @@ void SerialToneReceiver::DataSymbol() noexcept {
         }
 
         noise_sum_ += e.re * e.re + e.im * e.im;
+        ++run_length_;
         ++noise_count_;
 
         const float p = Clip(-30.0f * Cross(v, e), 4000.0f);
@@ -239,15 +418,20 @@ void SerialToneReceiver::DataSymbol() noexcept {
             quality_ -= quality_ * beta;
             ++wrong_known_;
         }
-        const float limit = decisions_ == Modulation::Qpsk ? 0.3f : decisions_ == Modulation::Psk8 ? 0.2f : 0.5f;
+        // Fast fading takes both paths down now and then: 8-PSK then ends a frame at 0.15 rather
+        // than 0.2 (still above the 1/8 that noise alone settles at).
+        const float psk8_limit = sparse_ ? 0.15f : 0.2f;
+        const float limit = decisions_ == Modulation::Qpsk ? 0.3f : decisions_ == Modulation::Psk8 ? psk8_limit : 0.5f;
         frame_ends = output_.eom_found != 0 || quality_ < limit;
-        g = kGainKnown;
+        g = spread_hz_ <= kSlowSpreadHz ? kGainKnown : rls_gain_;
     } else {
+        if (previous_known_) EndKnownRun();
         // A run of known symbols long enough to measure the noise closes a window.
         if (previous_known_ && noise_count_ >= kNoiseWindow) WeightSoftSymbols();
         ref = {set->re[static_cast<std::size_t>(m)], set->im[static_cast<std::size_t>(m)]};
         e = {ref.re - v.re, ref.im - v.im};
-        g = kGainUnknown;
+        // Until fading faster than the slow channels' is measured, the fixed pair holds.
+        g = spread_hz_ <= kSlowSpreadHz ? kGainUnknown : 1.0f + (rls_gain_ - 1.0f) * kUnknownShare;
         if (output_.soft_symbol_count >= 0 && output_.soft_symbol_count < kMaxSoftSymbols) {
             // Weighted once the window around it is complete (WeightSoftSymbols).
             output_.soft_symbols[static_cast<std::size_t>(output_.soft_symbol_count)] = LimitedSoftSymbol(
@@ -271,8 +455,35 @@ void SerialToneReceiver::DataSymbol() noexcept {
     }
     const Complex back = Conj(carrier);
     const Complex e_y = Mul(Mul(Mul(e, unscramble), from), back);
-    const Complex ref_y = Mul(Mul(Mul(ref, unscramble), from), back);
-    RlsUpdate(e_y, ref_y, g, kDataResetAfter);
+    const Complex ref_p = Mul(Mul(ref, unscramble), from);
+    const Complex ref_y = Mul(ref_p, back);
+    if (t < kUnknownSymbol) {
+        // The delay profile: the full feed-forward input against the known channel symbol.
+        const float* re = ring_re_.data() + ring_pos_ + kEqualizerInputOffset;
+        const float* im = ring_im_.data() + ring_pos_ + kEqualizerInputOffset;
+        for (int i = 0; i < kFeedForwardTaps; ++i) {
+            Complex& h = profile_sum_[static_cast<std::size_t>(i)];
+            h.re += re[2 * i] * ref_p.re + im[2 * i] * ref_p.im;
+            h.im += im[2 * i] * ref_p.re - re[2 * i] * ref_p.im;
+        }
+        // Channel snapshot: the feed-forward input of the span in use against the known channel
+        // symbol.
+        for (int i = 0; i < kFeedForwardTaps; ++i) {
+            const Complex x{rls_->x_re[static_cast<std::size_t>(i)], rls_->x_im[static_cast<std::size_t>(i)]};
+            Complex& h = run_sum_[static_cast<std::size_t>(i)];
+            h.re += x.re * ref_p.re + x.im * ref_p.im;
+            h.im += x.im * ref_p.re - x.re * ref_p.im;
+        }
+    }
+    ++run_spacing_;
+    const int reset_after = spread_hz_ < 0.0f ? kDataResetAfter : std::min(kDataResetAfter, static_cast<int>((sparse_ ? kSparseResetMemories : kResetMemories) / (rls_gain_ - 1.0f)));
+    RlsUpdate(e_y, ref_y, g, reset_after);
+    if (sparse_) {
+        // The covariance of a tap out of use only grows by the gain; hold it at its start.
+        for (int i = 0; i < kFeedForwardTaps; ++i)
+            if (tap_used_[static_cast<std::size_t>(i)] == 0)
+                rls_->p_re[static_cast<std::size_t>(i * kEqualizerStride + i)] = 1.0f / 44.0f;
+    }
 
     ++frame_position_;
     psi_ = WrapPhase(psi_ - phi_fast_);

@@ -273,13 +273,35 @@ void SerialToneReceiver::CoarseEstimate(bool smooth) noexcept {
     else theta_c_ = AngleOr(s, 0.0f);
 }
 
+float SerialToneReceiver::ResolveAlias(float f) const noexcept {
+    // f is known modulo symbol_rate/32 (75 Hz at 2400 Bd).  Of f and its neighbours one alias
+    // away, the one nearest the centre of the strongest bank (0 or about -+60 Hz) is taken: the
+    // bank nearest the signal wins, so this reads offsets out to 60 + 37.5 Hz (type 0) right,
+    // where taking the neighbour only on the bank's side of 0 failed at +-75 Hz.
+    const float alias = profile_.symbol_rate / 32.0f;
+    const auto s = static_cast<std::size_t>(chosen_slot_);
+    const float z = slot_average_[kBankZ][s];
+    const float y = slot_average_[kBankY][s];
+    const float x = slot_average_[kBankX][s];
+    const float bank_hz = static_cast<float>(profile_.bank_rotation_step) * profile_.hz_per_phase_step();
+    float centre = 0.0f;
+    if (y > z && y > x) centre = -bank_hz;
+    if (x > z && x > y) centre = bank_hz;
+    float best = f;
+    for (const float candidate : {f - alias, f + alias}) {
+        const float d = candidate - centre;
+        const float b = best - centre;
+        if (d * d < b * b) best = candidate;
+    }
+    return best;
+}
+
 void SerialToneReceiver::FineEstimate() noexcept {
     // Three block pairs 96 symbols apart: range +-symbol_rate/192, ambiguity symbol_rate/96
     // (25 Hz at 2400 Bd), resolved with the coarse phase (blocks 32 symbols apart, alias period
     // symbol_rate/32 = 75 Hz), then the bank decides between the aliases +-symbol_rate/32.
     const float half_rate = 0.5f * profile_.symbol_rate;
     const float ambiguity = profile_.symbol_rate / 96.0f;
-    const float alias = profile_.symbol_rate / 32.0f;
     float f = AngleOr(fine_sum_, 0.0f) * (1.0f / kPi) * half_rate * (1.0f / 96.0f);
     const float tc = theta_c_;
     if (f <= 0.0f) {
@@ -291,12 +313,7 @@ void SerialToneReceiver::FineEstimate() noexcept {
         else if (tc < -2.6179938f) f += ambiguity;
         else if (tc > 1.5707964f) f += ambiguity;
     }
-    const auto s = static_cast<std::size_t>(chosen_slot_);
-    const float z = slot_average_[kBankZ][s];
-    const float y = slot_average_[kBankY][s];
-    const float x = slot_average_[kBankX][s];
-    if (y > z && y > x && f > 0.0f) f -= alias;
-    if (x > z && x > y && f < 0.0f) f += alias;
+    f = ResolveAlias(f);
 
     if (!freq_estimated_) {
         freq_hz_ = f;
@@ -314,14 +331,7 @@ void SerialToneReceiver::EndOfLastSegment() noexcept {
         // The first segment seen is already the last.  Its C3 and closing blocks hold
         // different patterns, so the frequency comes from its C2 and C3 blocks instead (both
         // pattern 4), resolved between the aliases by the bank as in the fine estimate.
-        const float alias = profile_.symbol_rate / 32.0f;
-        freq_hz_ = last_segment_theta_ * (1.0f / kPi) * 0.5f * profile_.symbol_rate * (1.0f / 32.0f);
-        const auto s = static_cast<std::size_t>(chosen_slot_);
-        const float z = slot_average_[kBankZ][s];
-        const float y = slot_average_[kBankY][s];
-        const float x = slot_average_[kBankX][s];
-        if (y > z && y > x && freq_hz_ > 0.0f) freq_hz_ -= alias;
-        if (x > z && x > y && freq_hz_ < 0.0f) freq_hz_ += alias;
+        freq_hz_ = ResolveAlias(last_segment_theta_ * (1.0f / kPi) * 0.5f * profile_.symbol_rate * (1.0f / 32.0f));
         f_pre_ = freq_hz_ * (1.0f / profile_.symbol_rate) * kPhaseCycle;
         freq_estimated_ = true;
         training_index_ = 298;
@@ -343,6 +353,10 @@ void SerialToneReceiver::ApplyDataMode(int d1, int d2) noexcept {
     decisions_ = sel.decisions;
     frames_per_block_ = sel.frames_per_block;
     normal_table_ = &tables_->Normal(sel.layout);
+    // The known runs of the 20-symbol layout repeat every fourth run (the scrambler's period is
+    // four frames of it); runs one and two apart carry different patterns, whose cross terms
+    // would bias a comparison of those lags.
+    doppler_first_lag_ = sel.layout == FrameLayout::Known16 ? 0 : 2;
     last_table_ = &tables_->Last(d1, d2);
     current_table_ = normal_table_;
     frame_counter_ = 0;

@@ -86,6 +86,7 @@ void SerialToneReceiver::ResetTracking() noexcept {
     rls_->w_re.fill(0.0f);
     rls_->w_im.fill(0.0f);
     rls_->ResetCovariance();
+    sparse_ = false;
     phi_fast_ = 0.0f;
     phi_slow_ = 0.0f;
     f_int_ = 0.0f;

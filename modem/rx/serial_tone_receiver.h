@@ -68,6 +68,12 @@ public:
     float timing_phase() const noexcept { return tau_; }      // 1/201 sample units
     float quality() const noexcept { return quality_; }
     float frequency_estimate_hz() const noexcept { return freq_hz_; }
+    // Doppler spread (two-sigma, Hz) measured over the frame so far, -1 before the first figure.
+    float doppler_spread_hz() const noexcept { return spread_hz_; }
+    // Feed-forward taps in use (all 37 but in fast fading).
+    int feed_forward_taps_in_use() const noexcept;
+    // 1 / forgetting factor of the equaliser's data-mode updates.
+    float equalizer_gain() const noexcept { return rls_gain_; }
     const RlsState& equalizer() const noexcept { return *rls_; }
     // Feed-forward tap of largest magnitude (the symbol-timing loop keeps it at 18).
     int MainTap() const noexcept;
@@ -96,6 +102,7 @@ private:
     Complex CorrelateWithRing(int block) const noexcept;
     void CoarseEstimate(bool smooth) noexcept;
     void FineEstimate() noexcept;
+    float ResolveAlias(float f) const noexcept;
     void EndOfLastSegment() noexcept;
     void ApplyDataMode(int d1, int d2) noexcept;
     void SegmentTimedOut() noexcept;
@@ -247,6 +254,34 @@ private:
     int noise_count_ = 0;
     float noise_previous_ = -1.0f;
     int weighted_count_ = 0;
+
+    // Doppler spread, measured on the known runs of the data frames: each run's correlation of
+    // the equaliser's feed-forward input with its known symbols is a channel snapshot; the
+    // averaged inner products of snapshots one and two runs apart give the channel's correlation
+    // over one run spacing, free of the noise that biases a snapshot's own power.
+    void EndKnownRun() noexcept;
+    void ResetDoppler() noexcept;
+    // Fast fading: only the few feed-forward taps where the channel's delay profile (averaged
+    // snapshot power over the full input) is strongest stay in use; the others are held at zero.
+    void UseAllTaps() noexcept;
+    void ChooseSparseTaps() noexcept;
+    void ApplyTapMask() noexcept;
+    bool sparse_ = false;
+    std::array<std::uint8_t, kFeedForwardTaps> tap_used_{};
+    std::array<Complex, kFeedForwardTaps> profile_sum_{};   // full-input snapshot of the current run
+    std::array<float, kFeedForwardTaps> profile_power_{};   // its averaged power per input
+    int runs_since_choice_ = 0;
+    std::array<Complex, kFeedForwardTaps> run_sum_{};
+    static constexpr int kSnapshots = 8;
+    std::array<std::array<Complex, kFeedForwardTaps>, kSnapshots> run_previous_{};  // newest first
+    int runs_seen_ = 0;
+    int run_length_ = 0;   // known symbols in the current run
+    int run_spacing_ = 0;  // symbols since the end of the last run
+    std::array<Complex, 4> lag_{};  // averaged inner products at 1, 2, 4 and 8 runs apart
+    std::array<float, 4> lag_weight_{};  // the weight each average has gathered
+    int doppler_first_lag_ = 0;        // first pair of lags the layout allows (0: 1 and 2, 2: 4 and 8)
+    float spread_hz_ = -1.0f;          // -1: not measured yet
+    float rls_gain_ = 1.01f;           // 1 / forgetting factor of the data-mode updates
 
     float quality_ = 1.0f;
     int wrong_known_ = 0;

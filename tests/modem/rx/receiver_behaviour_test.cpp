@@ -48,7 +48,7 @@ struct Station {
 TEST(ReceiverPreamble, OnlyTheLastSegmentReceived) {
     // Reception starts inside the last of six segments: D1, D2 from single votes, the
     // frequency from that segment's C2 and C3 blocks, training from index 298.
-    for (int offset : {-40, 0, 20}) {
+    for (int offset : {-75, -40, 0, 20, 75}) {
         AirSpec air;
         air.mode = 0;
         air.carrier_offset_hz = offset;

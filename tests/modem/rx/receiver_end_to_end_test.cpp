@@ -67,7 +67,9 @@ INSTANTIATE_TEST_SUITE_P(
                std::to_string(std::get<2>(p.param));
     });
 
-// Carrier offsets across the three correlator banks, for both types.
+// Carrier offsets across the three correlator banks, for both types, out to 80 Hz: +-75 Hz lies
+// on the alias of the coarse estimate (symbol rate / 32 at 2400 Bd), where the strongest bank
+// must pick the alias.
 class CarrierOffsets : public ::testing::TestWithParam<std::tuple<int, int>> {};
 
 TEST_P(CarrierOffsets, EstimatedAndDecoded) {
@@ -81,7 +83,7 @@ TEST_P(CarrierOffsets, EstimatedAndDecoded) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Banks, CarrierOffsets,
-                         ::testing::Combine(::testing::Values(0, 1), ::testing::Values(-55, -30, -10, 0, 10, 30, 55)),
+                         ::testing::Combine(::testing::Values(0, 1), ::testing::Values(-80, -75, -55, -30, -10, 0, 10, 30, 55, 75, 80)),
                          [](const ::testing::TestParamInfo<std::tuple<int, int>>& p) {
                              const int hz = std::get<1>(p.param);
                              return "Type" + std::to_string(std::get<0>(p.param)) + (hz < 0 ? "Minus" : "Plus") +
