@@ -477,6 +477,16 @@ void Station::SetCaptureCardRate(std::uint32_t hz) {
 
 void Station::SetRxCarrier(int hz) { output_.rx_carrier.store(std::clamp(hz, 0, 3999), std::memory_order_relaxed); }
 
+void Station::SetLogColour(int kind, std::uint32_t colour) {
+    switch (kind) {
+        case 0: settings_.color_sys = colour; break;
+        case 1: settings_.color_err = colour; break;
+        case 2: settings_.color_own = colour; break;
+        case 3: settings_.color_abon = colour; break;
+        default: break;
+    }
+}
+
 // ---- worker steps
 
 void Station::CaptureStep() noexcept { capture_.Step(keying_.ReceiveEnabled()); }

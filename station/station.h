@@ -129,6 +129,9 @@ public:
     void ApplyPreferences(const PreferencesChoice& choice);
     void SetCaptureCardRate(std::uint32_t hz);
     void SetRxCarrier(int hz);
+    // A Preferences colour sample confirmed: the log uses the colour at once (0 system, 1 error,
+    // 2 own chat, 3 abonent chat); it is stored by the next OK.
+    void SetLogColour(int kind, std::uint32_t colour);
 
     // ---- worker steps
     void CaptureStep() noexcept;
