@@ -98,6 +98,7 @@ QSpinBox* TFormOptions::NumberField(const char* name, int minimum, int maximum) 
     auto* field = new QSpinBox(this);
     field->setObjectName(name);
     field->setRange(minimum, maximum);
+    field->setMinimumWidth(90);
     field->installEventFilter(new EnterFilter(field));
     return field;
 }
@@ -160,6 +161,7 @@ QWidget* TFormOptions::BuildModulationPage() {
     layout->addWidget(type_box);
 
     auto* form = new QFormLayout;
+    form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
     tx_carrier_ = NumberField("tx_carrier", 1, 4000);
     rx_carrier_ = NumberField("rx_carrier", 1, 4000);
     tx_carrier_->setValue(1800);
@@ -199,6 +201,7 @@ QWidget* TFormOptions::BuildHardwarePage() {
     }
 
     auto* form = new QFormLayout;
+    form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
     rx_card_ = NumberField("rx_card", 1, 999999);
     tx_card_ = NumberField("tx_card", 1, 999999);
     rx_card_->setValue(48000);

@@ -85,6 +85,7 @@ TForm7::TForm7(station::Station& station, QWidget* parent)
     constellation_.fill(Qt::black);
 
     area_ = new PictureBox(picture_, this);
+    area_->setObjectName("area");
     area_->setMouseTracking(true);
     scroll_ = new QScrollBar(Qt::Vertical, this);
     scroll_->setRange(kMinGain, kMaxGain);
@@ -105,7 +106,10 @@ TForm7::TForm7(station::Station& station, QWidget* parent)
     frequency_ = new QLabel("0 Hz", scale);
     frequency_->setObjectName("frequency");
     frequency_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    frequency_->setGeometry(kPictureWidth - 80, 0, 80, label_height);
+    frequency_->setFrameShape(QFrame::Panel);
+    frequency_->setFrameShadow(QFrame::Sunken);
+    frequency_->setToolTip("Frequency under the mouse");
+    frequency_->setGeometry(kPictureWidth - 72, 0, 72, label_height);
 
     constellation_box_ = new PictureBox(constellation_, this);
     auto* shift_caption = new QLabel("RX frequency shift", this);

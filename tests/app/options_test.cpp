@@ -294,5 +294,20 @@ TEST(Options, ALinkInProgressLeavesOnlyColors) {
     EXPECT_EQ(enabled, (std::vector<bool>{false, false, false, false, true}));
 }
 
+// With KAVRA_SCREENSHOTS=<folder> (under Xvfb): every page of the dialog, PNG.
+TEST(Options, Screenshot) {
+    const QString folder = qEnvironmentVariable("KAVRA_SCREENSHOTS");
+    if (folder.isEmpty()) GTEST_SKIP() << "KAVRA_SCREENSHOTS not set";
+    OptionsBench b;
+    TFormOptions d(*b.station, nullptr);
+    RunDialog(d, false, [&] {
+        for (int i = 0; i < 5; ++i) {
+            d.Pages()->setCurrentIndex(i);
+            QTest::qWait(50);
+            EXPECT_TRUE(d.grab().save(folder + QString("/options_%1.png").arg(i)));
+        }
+    });
+}
+
 }  // namespace
 }  // namespace kavra::app

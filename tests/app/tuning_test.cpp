@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTest>
@@ -203,6 +205,33 @@ TEST(TForm7, ReceivedDataScrollsOverItsRowsAndFollowsAFrameStart) {
     EXPECT_EQ(scroll->value(), -3);
 }
 
+TEST(TForm7, MouseFrequencyAndTheViewMenu) {
+    TuningBench b;
+    TForm7 w(*b.station, nullptr);
+    auto* frequency = w.findChild<QLabel*>("frequency");
+    EXPECT_EQ(frequency->text(), "0 Hz");
+    QWidget* area = w.findChild<QWidget*>("area");
+    QMouseEvent move(QEvent::MouseMove, QPointF(256, 50), area->mapToGlobal(QPointF(256, 50)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(area, &move);
+    EXPECT_EQ(frequency->text(), "2000 Hz");
+    auto* menu = w.findChild<QMenu*>();
+    ASSERT_NE(menu, nullptr);
+    const auto items = menu->actions();
+    ASSERT_EQ(items.size(), 3);
+    EXPECT_EQ(items[0]->text(), "Spectroscop");
+    EXPECT_TRUE(items[0]->isChecked());
+    EXPECT_TRUE(items[1]->isSeparator());
+    EXPECT_EQ(items[2]->text(), "Received data");
+    items[2]->trigger();
+    EXPECT_FALSE(w.SpectroscopeShown());
+    EXPECT_FALSE(items[0]->isChecked());
+    EXPECT_TRUE(b.station->ReceivedData().Count() == 0);
+    items[0]->trigger();
+    EXPECT_TRUE(w.SpectroscopeShown());
+    EXPECT_FALSE(items[2]->isChecked());
+}
+
 TEST(TForm7, EscapeClosesAndEnterIsSwallowed) {
     TuningBench b;
     QWidget main;
@@ -217,6 +246,36 @@ TEST(TForm7, EscapeClosesAndEnterIsSwallowed) {
     EXPECT_EQ(b.station->Output().rx_carrier.load(), 1234);
     QTest::keyClick(carrier, Qt::Key_Escape);
     EXPECT_FALSE(w->isVisible());
+}
+
+// With KAVRA_SCREENSHOTS=<folder> (under Xvfb): the window with a two-tone spectrum, PNG.
+TEST(TForm7, Screenshot) {
+    const QString folder = qEnvironmentVariable("KAVRA_SCREENSHOTS");
+    if (folder.isEmpty()) GTEST_SKIP() << "KAVRA_SCREENSHOTS not set";
+    TuningBench b;
+    TForm7 w(*b.station, nullptr);
+    modem::ReceiverOutput& out = b.station->Output();
+    std::mt19937 random(3);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    for (std::size_t i = 0; i < out.trace_i.size(); ++i) {  // 8-PSK points with noise
+        const double a = 2.0 * std::numbers::pi * static_cast<double>(i % 8) / 8.0;
+        out.trace_i[i].store(static_cast<int>(44.0 * std::cos(a) + 3.0 * noise(random)));
+        out.trace_q[i].store(static_cast<int>(44.0 * std::sin(a) + 3.0 * noise(random)));
+    }
+    out.freq_offset.store(12);
+    for (int n = 0; n < kFftPoints; ++n)
+        b.station->Spectrum().Put(static_cast<std::int16_t>(
+            120.0 * std::sin(2.0 * std::numbers::pi * 1800.0 * n / 8000.0) +
+            60.0 * std::sin(2.0 * std::numbers::pi * 700.0 * n / 8000.0) + 8.0 * noise(random)));
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.Refresh();
+    QTest::qWait(100);
+    EXPECT_TRUE(w.grab().save(folder + "/tuning_spectrum.png"));
+    for (int i = 0; i < 300; ++i) b.station->ReceivedData().Append(static_cast<std::uint8_t>("KAVRA2 de KAVRA1 "[i % 17]));
+    w.ShowReceivedData();
+    QTest::qWait(100);
+    EXPECT_TRUE(w.grab().save(folder + "/tuning_text.png"));
 }
 
 }  // namespace
