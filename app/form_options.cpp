@@ -351,7 +351,7 @@ station::PreferencesChoice TFormOptions::Choice() const {
     c.use_port = method_->checkedId() == 1;
     c.port_number = port_number_->value();
     c.port_device = port_device_->text().trimmed().toStdString();
-    c.use_sse2 = sse2_->isEnabled() && sse2_->isChecked();
+    c.use_sse2 = station_.ProcessorFeature() != 0 && sse2_->isChecked();
     c.autoconnect = FromCheckState(autoconnect_->checkState());
     c.autoreceive = FromCheckState(autoreceive_->checkState());
     c.limited_attempts = limited_->isChecked();

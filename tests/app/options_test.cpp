@@ -288,10 +288,13 @@ TEST(Options, ALinkInProgressLeavesOnlyColors) {
     b.station->Session().ConnectTo("KAVRA2");
     ASSERT_FALSE(b.station->Session().LinkIdle());
     std::vector<bool> enabled;
-    RunDialog(d, false, [&] {
+    ASSERT_TRUE(RunDialog(d, true, [&] {
         for (int i = 0; i < 5; ++i) enabled.push_back(d.Pages()->widget(i)->isEnabled());
-    });
+    }));
     EXPECT_EQ(enabled, (std::vector<bool>{false, false, false, false, true}));
+    // OK on the locked pages writes back what they show.
+    EXPECT_EQ(b.Number("USE_SSE2"), 1u);
+    EXPECT_EQ(b.Number("AUTOCONNECT"), 2u);
 }
 
 // With KAVRA_SCREENSHOTS=<folder> (under Xvfb): every page of the dialog, PNG.
