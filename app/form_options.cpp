@@ -412,13 +412,17 @@ void TFormOptions::ModulationTypeChosen(int type) {
 
 void TFormOptions::PlayFrequencyChosen(int index) {
     modem_type2_ = index == 1 ? 1u : 0u;
-    const QSignalBlocker block(tx_card_);
-    tx_card_->setValue(static_cast<int>(modem_type2_ == 1 ? corr_freqp1_ : corr_freqp_));
+    {
+        const QSignalBlocker block(tx_card_);
+        tx_card_->setValue(static_cast<int>(modem_type2_ == 1 ? corr_freqp1_ : corr_freqp_));
+    }
+    station_.SetPlayback(modem_type2_, corr_freqp_, corr_freqp1_);
 }
 
 void TFormOptions::TxCardFrequencyChanged(int hz) {
     if (ModulationType() == 1 && modem_type2_ == 1) corr_freqp1_ = static_cast<std::uint32_t>(hz);
     else corr_freqp_ = static_cast<std::uint32_t>(hz);
+    station_.SetPlayback(modem_type2_, corr_freqp_, corr_freqp1_);
 }
 
 void TFormOptions::RxCarrierChanged(int hz) {

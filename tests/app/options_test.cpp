@@ -237,7 +237,9 @@ TEST(Options, ModulationTypeSetsCarriersPlayListAndCardFields) {
     Find<QRadioButton>(*d, "modulation1")->setChecked(true);
     EXPECT_EQ(tx_card->value(), 8002);
     tx_card->setValue(7999);
+    EXPECT_EQ(b.station->PlaybackRate(), 8000);  // the station is of type 1 with 8000 Hz
     play->setCurrentIndex(0);
+    EXPECT_EQ(b.station->PlaybackRate(), 48000);  // at once
     EXPECT_EQ(tx_card->value(), 47990);
     tx_card->setValue(48003);
     station::PreferencesChoice c = d->Choice();
