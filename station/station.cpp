@@ -477,6 +477,24 @@ void Station::SetCaptureCardRate(std::uint32_t hz) {
 
 void Station::SetRxCarrier(int hz) { output_.rx_carrier.store(std::clamp(hz, 0, 3999), std::memory_order_relaxed); }
 
+void Station::SetPlayback(std::uint32_t modem_type2, std::uint32_t corr_freqp, std::uint32_t corr_freqp1) {
+    settings_.modem_type2 = modem_type2;
+    settings_.corr_freqp = corr_freqp;
+    settings_.corr_freqp1 = corr_freqp1;
+    playback_rate_.store(settings_.PlaybackRate(), std::memory_order_relaxed);
+    playback_card_rate_.store(settings_.PlaybackCardRate(), std::memory_order_relaxed);
+}
+
+void Station::SetLogColour(int kind, std::uint32_t colour) {
+    switch (kind) {
+        case 0: settings_.color_sys = colour; break;
+        case 1: settings_.color_err = colour; break;
+        case 2: settings_.color_own = colour; break;
+        case 3: settings_.color_abon = colour; break;
+        default: break;
+    }
+}
+
 // ---- worker steps
 
 void Station::CaptureStep() noexcept { capture_.Step(keying_.ReceiveEnabled()); }

@@ -129,6 +129,12 @@ public:
     void ApplyPreferences(const PreferencesChoice& choice);
     void SetCaptureCardRate(std::uint32_t hz);
     void SetRxCarrier(int hz);
+    // A Preferences colour sample confirmed: the log uses the colour at once (0 system, 1 error,
+    // 2 own chat, 3 abonent chat); it is stored by the next OK.
+    void SetLogColour(int kind, std::uint32_t colour);
+    // The play frequency (MODEM_TYPE2) and the TX real card frequencies as the Preferences show
+    // them, at once: the next burst plays at the rate they give.  Stored by the next OK.
+    void SetPlayback(std::uint32_t modem_type2, std::uint32_t corr_freqp, std::uint32_t corr_freqp1);
 
     // ---- worker steps
     void CaptureStep() noexcept;
