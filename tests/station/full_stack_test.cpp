@@ -66,10 +66,7 @@ struct Pair {
     ::testing::AssertionResult Transfer(const std::string& name, const std::vector<std::uint8_t>& bytes,
                                         const std::function<void()>& once_data_flows = {}) {
         const std::uint64_t max_ms = 1800000;
-        {
-            std::ofstream out(air.Config(a).folder / name, std::ios::binary);
-            out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        }
+        WriteFile(name, bytes);
         const int sent_before = air.View(a).Count("sended succesfully");
         const int got_before = air.View(b).Count("received succesfully");
         air.View(a).SetNextFile(name);
@@ -88,6 +85,18 @@ struct Pair {
         if (ReadBack(air.Config(b).folder / "RECEIVED" / name) != bytes)
             return ::testing::AssertionFailure() << name << ": the received copy differs";
         return ::testing::AssertionSuccess();
+    }
+    void WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+        std::ofstream out(air.Config(a).folder / name, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    // A 60000-byte file from a to b, until data flows.
+    bool StartLongTransfer() {
+        WriteFile("long.bin", Pattern(60000, 3));
+        air.View(a).SetNextFile("long.bin");
+        return air.At(a).SendFile() &&
+               air.RunUntil([&] { return State(b) == link::LinkState::ReceivingFile && air.At(b).Session().BlocksReceived() > 0; },
+                            180000);
     }
     AirStations air;
     int a = 0, b = 1;
@@ -190,16 +199,7 @@ TEST(FullStack, StopTransferFromEitherSide) {
         SCOPED_TRACE(sender_stops);
         Pair p(sender_stops ? "stop-a" : "stop-b", 0, false, 6);
         ASSERT_TRUE(p.Connect());
-        {
-            std::ofstream out(p.air.Config(p.a).folder / "long.bin", std::ios::binary);
-            const auto bytes = Pattern(60000, 3);
-            out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        }
-        p.air.View(p.a).SetNextFile("long.bin");
-        ASSERT_TRUE(p.air.At(p.a).SendFile());
-        ASSERT_TRUE(p.air.RunUntil([&] { return p.State(p.b) == link::LinkState::ReceivingFile &&
-                                                p.air.At(p.b).Session().BlocksReceived() > 0; },
-                                   180000));
+        ASSERT_TRUE(p.StartLongTransfer());
         const int stopper = sender_stops ? p.a : p.b;
         ASSERT_TRUE(p.air.At(stopper).StopTransfer());
         ASSERT_TRUE(p.air.RunUntil([&] { return p.Both(link::LinkState::Connected); }, 240000));
@@ -213,14 +213,7 @@ TEST(FullStack, StopTransferFromEitherSide) {
 TEST(FullStack, FarStationVanishesMidTransfer) {
     Pair p("vanish", 0, false, 7);
     ASSERT_TRUE(p.Connect());
-    {
-        std::ofstream out(p.air.Config(p.a).folder / "long.bin", std::ios::binary);
-        const auto bytes = Pattern(60000, 3);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
-    p.air.View(p.a).SetNextFile("long.bin");
-    ASSERT_TRUE(p.air.At(p.a).SendFile());
-    ASSERT_TRUE(p.air.RunUntil([&] { return p.air.At(p.b).Session().BlocksReceived() > 0; }, 180000));
+    ASSERT_TRUE(p.StartLongTransfer());
     p.air.Vanish(p.b);
     ASSERT_TRUE(p.air.RunUntil([&] { return p.State(p.a) == link::LinkState::Idle; }, 900000));
     EXPECT_TRUE(p.air.View(p.a).Has("'KAVRA2' not answer, lost connection", LineKind::Error));
