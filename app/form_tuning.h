@@ -11,6 +11,8 @@ class TForm7 : public QWidget {
     Q_OBJECT
 public:
     explicit TForm7(DesktopStation& station, QWidget* parent);
+    // PLACEHOLDER (main-window branch, until the tuning window is merged): the 200 ms refresh.
+    void Refresh();
 };
 
 }  // namespace kavra::app

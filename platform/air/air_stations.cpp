@@ -110,7 +110,9 @@ void AirStations::SetAllPaths(const AirPath& path) {
 void AirStations::AfterStep() {
     for (auto& n : nodes_) {
         if (!n->station) continue;
-        station::AnswerByPolicy(*n->station, n->config.answer);
+        // A station shown in a window asks its user, the confirmation of a file to send included.
+        if (!(n->config.view && n->config.answer == station::AnswerPolicy::Ask))
+            station::AnswerByPolicy(*n->station, n->config.answer);
         if (n->config.answers_chat) AnswerChat(*n);
     }
 }
