@@ -80,6 +80,7 @@ TForm5::TForm5(DesktopStation& station, QWidget* parent) : QDialog(parent), stat
 
     auto* close = new QPushButton("Close", this);
     close->setAutoDefault(false);
+    close->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(hint_, 1);

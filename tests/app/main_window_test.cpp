@@ -22,8 +22,12 @@
 #include <functional>
 
 #include "app/desktop.h"
+#include "app/about_box.h"
+#include "app/form_abonents.h"
+#include "app/form_connection.h"
 #include "app/form_main.h"
 #include "app/form_request.h"
+#include "app/form_tuning.h"
 #include "app/qt_station_view.h"
 
 namespace kavra::app {
@@ -79,6 +83,11 @@ struct DemoDesktop {
     QTemporaryDir folder;
     std::unique_ptr<Desktop> desktop;
 };
+
+void WriteAbonents(DemoDesktop& d) {
+    std::ofstream out(d.folder.filePath("KAVRA1/abonents.txt").toStdString(), std::ios::binary);
+    out << "AB1CD 1 evening schedule\nKAVRA2 0 the demonstration peer\n";
+}
 
 TEST(MainWindow, StationColoursHaveRedInTheLowByte) {
     EXPECT_EQ(StationColour(0x0000FF), QColor(255, 0, 0));    // red
@@ -186,6 +195,31 @@ TEST(MainWindow, ChatInputHoldsAtMost115Characters) {
     EXPECT_EQ(input->text().size(), 115);
 }
 
+TEST(MainWindow, TuningButtonAndMenuItemFollowTheTuningWindow) {
+    DemoDesktop d;
+    TFormMain& w = d.Main();
+    QWidget& tuning = *d.desktop->Windows().tuning;
+    tuning.setWindowFlag(Qt::Window, true);  // a window of its own, as the desktop shows it
+    tuning.hide();
+    d.desktop->Show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    auto pressed = [&] { return w.ToolButton(TFormMain::Tool::Tuning)->isChecked(); };
+    auto checked = [&] { return w.TuningAction()->isChecked(); };
+    EXPECT_FALSE(pressed());
+    EXPECT_FALSE(checked());
+    QTest::mouseClick(w.ToolButton(TFormMain::Tool::Tuning), Qt::LeftButton);
+    EXPECT_TRUE(tuning.isVisible());
+    EXPECT_TRUE(WaitUntil([&] { return pressed() && checked(); }, 1000));
+    w.TuningAction()->trigger();
+    EXPECT_FALSE(tuning.isVisible());
+    EXPECT_TRUE(WaitUntil([&] { return !pressed() && !checked(); }, 1000));
+    tuning.show();  // shown or closed by other means: the state still follows
+    EXPECT_TRUE(WaitUntil([&] { return pressed() && checked(); }, 1000));
+    tuning.close();
+    EXPECT_TRUE(WaitUntil([&] { return !pressed() && !checked(); }, 1000));
+    w.close();
+}
+
 // One call to the demonstration peer through the window's commands, in real time.
 TEST(MainWindow, CommandStatesThroughConnectChatTransferAndDisconnect) {
     DemoDesktop d;
@@ -286,6 +320,63 @@ TEST(MainWindow, CommandStatesThroughConnectChatTransferAndDisconnect) {
     ASSERT_TRUE(WaitUntil([&] { return d.Enables() == "1000"; }, 60000)) << d.Enables();
     EXPECT_EQ(w.StatusField(StatusLabel::Connection)->text(), "No connection");
     EXPECT_GE(w.Timer1MaxCostUs(), 0);
+    w.close();
+}
+
+}  // namespace
+}  // namespace kavra::app
+
+namespace kavra::app {
+namespace {
+
+// Pictures of the windows for a look under a real display (Xvfb):
+//   KAVRA_SHOTS=/tmp/shots QT_QPA_PLATFORM=xcb app_tests --gtest_also_run_disabled_tests
+//   --gtest_filter='*Screenshots*'
+TEST(MainWindow, DISABLED_Screenshots) {
+    const QString dir = qEnvironmentVariable("KAVRA_SHOTS", "/tmp");
+    DemoDesktop d;
+    TFormMain& w = d.Main();
+    d.desktop->View().ask_callsign = [](const std::vector<std::string>&) { return std::optional<std::string>("KAVRA2"); };
+    d.desktop->Show();
+    ASSERT_TRUE(WaitUntil([&] { return d.Enables() == "1000"; }, 5000));
+    QTest::mouseClick(w.ToolButton(TFormMain::Tool::Connect), Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return w.StatusField(StatusLabel::Connection)->text() == "Connected: KAVRA2"; }, 60000));
+    Type(w.ChatInput(), QString::fromUtf8("Привет, KAVRA2! How do you copy?"));
+    QTest::keyClick(w.ChatInput(), Qt::Key_Return);
+    WaitUntil([&] { return w.ChatOutput()->toPlainText().contains("KAVRA2:"); }, 40000);
+    Type(w.ChatInput(), QString::fromUtf8("日本"));
+    QTest::keyClick(w.ChatInput(), Qt::Key_Return);
+    WaitUntil([&] { return !w.StatusField(StatusLabel::TransmitStatus)->text().isEmpty(); }, 20000);
+    QTest::qWait(1500);
+    w.grab().save(dir + "/main_window.png");
+    d.desktop->View().ShowQuestion("Connection request...", "Station 'KAVRA3' wants to connect. Accept the call?", "Cancel, 30s");
+    QTest::qWait(300);
+    d.desktop->Windows().request->grab().save(dir + "/request.png");
+    d.desktop->Windows().request->hide();
+    TForm3& connection = *d.desktop->Windows().connection;
+    connection.Prepare({"AB1CD", "KAVRA2"});
+    connection.show();
+    QTest::qWait(300);
+    connection.grab().save(dir + "/connection.png");
+    connection.hide();
+    TForm5& abonents = *d.desktop->Windows().abonents;
+    WriteAbonents(d);
+    abonents.Opened();
+    abonents.show();
+    QTest::qWait(300);
+    abonents.grab().save(dir + "/abonents.png");
+    abonents.PageControl1()->setCurrentIndex(1);
+    QTest::qWait(300);
+    abonents.grab().save(dir + "/abonents_privileged.png");
+    abonents.hide();
+    abonents.Closed();
+    d.desktop->Windows().about->show();
+    QTest::qWait(300);
+    d.desktop->Windows().about->grab().save(dir + "/about.png");
+    d.desktop->Windows().about->hide();
+    w.resize(900, 600);
+    QTest::qWait(300);
+    w.grab().save(dir + "/main_window_large.png");
     w.close();
 }
 
