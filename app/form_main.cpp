@@ -96,6 +96,12 @@ TFormMain::TFormMain(DesktopStation& station, QtStationView& view, DesktopWindow
     connect(&timer1_, &QTimer::timeout, this, &TFormMain::Timer1Timer);
 }
 
+// The view outlives the window: its dialog hooks must not reach a window that is gone.
+TFormMain::~TFormMain() {
+    view_.ask_callsign = nullptr;
+    view_.choose_file = nullptr;
+}
+
 void TFormMain::BuildMenus() {
     QMenu* work = menuBar()->addMenu("&Work");
     QAction* connect1 = work->addAction("&Connect", this, &TFormMain::Connect1Click);

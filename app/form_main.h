@@ -33,6 +33,7 @@ class TFormMain : public QMainWindow {
     Q_OBJECT
 public:
     TFormMain(DesktopStation& station, QtStationView& view, DesktopWindows& windows);
+    ~TFormMain() override;
 
     // The toolbar buttons, left to right.
     enum class Tool { Connect, Disconnect, SendFile, StopTransfer, Abonents, Preferences, Tuning };
