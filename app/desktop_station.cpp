@@ -68,8 +68,15 @@ DesktopStation::DesktopStation(const DesktopOptions& options, station::StationVi
     air::AirStationConfig peer{"KAVRA2", type, false, 2, 2, root / "KAVRA2"};
     peer.answers_chat = true;
     peer.capture_phase_ms = 5;
-    demo_pending_ = {own, peer};
-    demo_fading_ = fading;
+    demo_->Add(own, /*start=*/false);
+    demo_->Add(peer, /*start=*/false);
+    air::AirPath path;
+    path.snr_db = options.demo_snr;
+    path.fading = fading;
+    path.freq_offset_hz = 3.0;
+    demo_->Air().SetPath(0, 1, path);
+    path.freq_offset_hz = -3.0;
+    demo_->Air().SetPath(1, 0, path);
 }
 
 DesktopStation::~DesktopStation() { Stop(); }
@@ -83,16 +90,8 @@ void DesktopStation::Start() {
         real_->station.Start(real_->threads);
         return;
     }
-    if (demo_->StationCount() > 0) return;
-    demo_->Add(demo_pending_[0]);
-    demo_->Add(demo_pending_[1]);
-    air::AirPath path;
-    path.snr_db = options_.demo_snr;
-    path.fading = demo_fading_;
-    path.freq_offset_hz = 3.0;
-    demo_->Air().SetPath(0, 1, path);
-    path.freq_offset_hz = -3.0;
-    demo_->Air().SetPath(1, 0, path);
+    demo_->Launch(1);  // the peer first: it listens before we can call
+    demo_->Launch(0);
 }
 
 void DesktopStation::Stop() {

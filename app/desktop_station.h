@@ -48,8 +48,6 @@ private:
     std::unique_ptr<air::AirStations> demo_;
     DesktopOptions options_;
     station::StationView& view_;
-    std::vector<air::AirStationConfig> demo_pending_;
-    std::optional<sim::FadingSettings> demo_fading_;
 };
 
 }  // namespace kavra::app

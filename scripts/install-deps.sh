@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libbenchmark-dev
   libcli11-dev libsndfile1-dev nlohmann-json3-dev
-  qt6-base-dev qt6-serialport-dev portaudio19-dev
+  qt6-base-dev qt6-serialport-dev libqt6svg6 portaudio19-dev
   pulseaudio libasound2-plugins
   xvfb xauth fonts-dejavu-core fonts-liberation
 )

@@ -143,6 +143,8 @@ public:
 
     // ---- views (user-interface thread unless said otherwise)
     link::LinkSession& Session() noexcept { return *session_; }
+    // The working folder the station reads and writes ("abonents.txt", files to send).
+    link::FileSystem& Files() noexcept { return files_; }
     // The transmitter and player the link layer's scheduler uses (TransmitThread).
     link::BurstSender& Sender() noexcept;
     const StationSettings& Settings() const noexcept { return settings_; }

@@ -40,7 +40,7 @@ bool AirStations::RunUntil(const std::function<bool()>& done, std::uint64_t max_
 
 void AirStations::Tick() {
     for (auto& n : nodes_) {
-        if (!n->station) continue;
+        if (!n->station || !n->station->Started()) continue;
         n->station->UiStep();
         if (n->station->BlocksHandled() != n->blocks_seen) {
             n->blocks_seen = n->station->BlocksHandled();
@@ -50,7 +50,7 @@ void AirStations::Tick() {
     AfterStep();
 }
 
-int AirStations::Add(const AirStationConfig& config) {
+int AirStations::Add(const AirStationConfig& config, bool start) {
     const int i = static_cast<int>(nodes_.size());
     // Each station's tick count starts at another place, one of them close to the wrap.
     const std::uint32_t start_tick = 0xFFFF0000u + static_cast<std::uint32_t>(i) * 0x01230000u;
@@ -58,11 +58,11 @@ int AirStations::Add(const AirStationConfig& config) {
     Node& n = node(i);
     n.sound = &air_.AddStation(config.callsign);
     std::filesystem::create_directories(config.folder);
-    StartStation(i);
+    StartStation(i, start);
     return i;
 }
 
-void AirStations::StartStation(int i) {
+void AirStations::StartStation(int i, bool start) {
     Node& n = node(i);
     n.view = std::make_unique<station::TranscriptView>([this] { return NowMs(); });
     n.view->SetLineSink([this, i](const station::TranscriptLine& line) {
@@ -77,6 +77,12 @@ void AirStations::StartStation(int i) {
     link::Clock& clock = real_time_ ? static_cast<link::Clock&>(n.steady) : n.clock;
     station::StationView& view = n.config.view ? *n.config.view : static_cast<station::StationView&>(*n.view);
     n.station = std::make_unique<station::Station>(station::StationPorts{clock, view, *n.sound, n.keying, n.store, n.files});
+    if (start) Launch(i);
+}
+
+void AirStations::Launch(int i) {
+    Node& n = node(i);
+    if (n.station->Started()) return;
     if (real_time_) {
         n.threads = std::make_unique<station::ThreadRunner>(*n.station);
         n.station->Start(*n.threads);
@@ -98,7 +104,7 @@ void AirStations::Vanish(int i) {
 void AirStations::Restart(int i) {
     Vanish(i);
     air_.SetOffAir(i, false);
-    StartStation(i);
+    StartStation(i, true);
 }
 
 void AirStations::SetAllPaths(const AirPath& path) {
@@ -110,7 +116,9 @@ void AirStations::SetAllPaths(const AirPath& path) {
 void AirStations::AfterStep() {
     for (auto& n : nodes_) {
         if (!n->station) continue;
-        station::AnswerByPolicy(*n->station, n->config.answer);
+        // A station shown in a window asks its user, the confirmation of a file to send included.
+        if (!(n->config.view && n->config.answer == station::AnswerPolicy::Ask))
+            station::AnswerByPolicy(*n->station, n->config.answer);
         if (n->config.answers_chat) AnswerChat(*n);
     }
 }

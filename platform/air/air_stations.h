@@ -51,8 +51,10 @@ public:
     AirStations(const AirStations&) = delete;
     AirStations& operator=(const AirStations&) = delete;
 
-    // Adds a station to the air and starts it; answers its index.
-    int Add(const AirStationConfig& config);
+    // Adds a station to the air and starts it (or leaves that to Launch); answers its index.
+    int Add(const AirStationConfig& config, bool start = true);
+    // Runs the start-up of a station added without it.
+    void Launch(int i);
     // The station vanishes (its card off the air, its threads gone) and, with `restart`, comes
     // back as a fresh Station on the same card, as after a restart of the program.
     void Vanish(int i);
@@ -104,7 +106,7 @@ private:
         std::chrono::steady_clock::time_point last_block{};
     };
     Node& node(int i) { return *nodes_.at(static_cast<std::size_t>(i)); }
-    void StartStation(int i);
+    void StartStation(int i, bool start);
     void AfterStep();
     void AnswerChat(Node& n);
 
