@@ -57,7 +57,8 @@ bool LinkSession::CommandEnabled(Command command) const noexcept {
     const LinkState s = State();
     switch (command) {
         case Command::Connect: return connect_available_ && s == LinkState::Idle;
-        case Command::Disconnect: return s == LinkState::Calling || s >= LinkState::Connected;
+        // Off from the moment the link is being closed: the click itself disables it.
+        case Command::Disconnect: return s == LinkState::Calling || (s >= LinkState::Connected && s != LinkState::Closing);
         case Command::SendFile: return s == LinkState::Connected;
         case Command::StopTransfer: return s == LinkState::SendingFile || s == LinkState::ReceivingFile;
     }

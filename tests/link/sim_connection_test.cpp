@@ -214,6 +214,8 @@ TEST_P(DisconnectFrom, EveryState) {
     }
     EXPECT_EQ(presser.session().State(), LinkState::Closing);
     EXPECT_EQ(presser.ui.log.back().text, "Disconnecting from '" + other_call + "'");
+    for (const Command command : {Command::Disconnect, Command::SendFile, Command::StopTransfer})
+        EXPECT_FALSE(presser.session().CommandEnabled(command)) << static_cast<int>(command);
     ASSERT_TRUE(p.sim.RunUntil([&] { return p.SA() == LinkState::Idle && p.SB() == LinkState::Idle; }, 5 * kMinute))
         << LinkStateName(p.SA()) << " " << LinkStateName(p.SB());
     const auto sent = p.sim.BurstsFrom(c.presser);
