@@ -22,7 +22,7 @@ constexpr float kGainUnknown = 1.00705f;
 // 2 Hz the fixed pair above (known / unknown symbols), which suits AWGN and the slow channels
 // (the poor channel, 1 Hz, reads up to about 1.7 Hz now and then);
 // above it the known-symbol gain rises 0.02 per Hz, the unknown symbols taking 0.7 of the rise
-// (their decisions may be wrong).  Above 2.5 Hz the equaliser goes sparse: only the 5
+// (their decisions may be wrong).  Above 3 Hz the equaliser goes sparse: only the 5
 // feed-forward taps where the channel's delay profile is strongest stay (with the 7 feedback
 // taps), so that a memory of a few tens of symbols, which fading at 5 Hz needs, still holds
 // several times as many symbols as there are taps; the gain is then 0.03 per Hz, at most 1.15.
@@ -36,6 +36,8 @@ constexpr int kSparseTaps = 5;
 constexpr float kSparseGainPerHz = 0.03f;
 constexpr float kSparseGainMax = 1.15f;
 constexpr int kRunsPerChoice = 32;
+constexpr int kSparseRuns = 6;
+constexpr int kSparseRunsFourApart = 16;
 constexpr float kProfileAverage = 1.0f / 32.0f;
 // Snapshot lag products are averaged over about 64 runs; the first figure comes after 10 runs
 // (0.2 s at 2400 bit/s), before which the slow gains hold.
@@ -159,6 +161,7 @@ void SerialToneReceiver::ResetDoppler() noexcept {
     profile_sum_ = {};
     profile_power_ = {};
     runs_since_choice_ = 0;
+    sparse_runs_ = 0;
     spread_hz_ = -1.0f;
     rls_gain_ = kGainKnown;
 }
@@ -235,12 +238,18 @@ void SerialToneReceiver::EndKnownRun() noexcept {
     }
     if (sigma < 0.0f) return;
     spread_hz_ = 2.0f * sigma;
-    if (spread_hz_ > kSparseAboveHz) {
+    // The slow channels read a few Hz now and then: the sparse set is taken only after 6 runs in
+    // a row above its threshold, 16 where runs four and eight apart are compared (the poor
+    // channel reads over 2.5 Hz in streaks of up to about 15 runs there).
+    sparse_runs_ = spread_hz_ > kSparseAboveHz ? sparse_runs_ + 1 : 0;
+    const int runs_needed = doppler_first_lag_ == 0 ? kSparseRuns : kSparseRunsFourApart;
+    if (spread_hz_ > kSparseAboveHz && (sparse_ || sparse_runs_ >= runs_needed)) {
         const float g = 1.0f + kSparseGainPerHz * spread_hz_;
         rls_gain_ = g < kSparseGainMax ? g : kSparseGainMax;
         if (!sparse_ || runs_since_choice_ >= kRunsPerChoice) ChooseSparseTaps();
     } else {
-        rls_gain_ = spread_hz_ <= kSlowSpreadHz ? kGainKnown : kGainKnown + kGainPerHz * (spread_hz_ - kSlowSpreadHz);
+        const float above = spread_hz_ < kSparseAboveHz ? spread_hz_ : kSparseAboveHz;
+        rls_gain_ = above <= kSlowSpreadHz ? kGainKnown : kGainKnown + kGainPerHz * (above - kSlowSpreadHz);
         if (sparse_ && spread_hz_ < kWideBelowHz) UseAllTaps();
     }
 }
