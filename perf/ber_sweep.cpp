@@ -389,6 +389,7 @@ TransmissionResult RunTransmission(const SweepSettings& settings, int mode, doub
 
     DecisionError decision;
     float doppler = -1.0f;
+    int fewest_taps = -1;
     int frame_number = 0;         // frames started so far
     std::size_t block_number = 0; // blocks of the current frame
     std::vector<float> in(kChunk);
@@ -419,7 +420,11 @@ TransmissionResult RunTransmission(const SweepSettings& settings, int mode, doub
                 if (frame_number == 1 && output->mode.load(std::memory_order_relaxed) == mode &&
                     block_number < data_symbols.size())
                     AddDecisionError(mode, *output, data_symbols[block_number], decision);
-                if (frame_number == 1) doppler = receiver->doppler_spread_hz();
+                if (frame_number == 1) {
+                    doppler = receiver->doppler_spread_hz();
+                    const int taps = receiver->feed_forward_taps_in_use();
+                    if (fewest_taps < 0 || taps < fewest_taps) fewest_taps = taps;
+                }
                 ++block_number;
             }
             collector.Poll(*output);
@@ -430,6 +435,7 @@ TransmissionResult RunTransmission(const SweepSettings& settings, int mode, doub
     TransmissionResult r = Evaluate(trial, mode, collector);
     r.decision = decision;
     r.doppler_spread_hz = doppler;
+    r.fewest_taps = fewest_taps;
     r.air_seconds = static_cast<double>(fed) / (type == 1 ? 8000.0 : 9600.0);
     return r;
 }
@@ -472,6 +478,7 @@ void PointResult::Add(const TransmissionResult& t) {
         ++doppler_frames;
         doppler_sum_hz += t.doppler_spread_hz;
     }
+    if (t.fewest_taps >= 0 && t.fewest_taps < modem::kFeedForwardTaps) ++sparse_frames;
     air_seconds += t.air_seconds;
 }
 

@@ -104,6 +104,7 @@ struct TransmissionResult {
     int snr_avg = -100, snr_min = -100, snr_max = -100;  // the frame's figures, dB (-100: none)
     DecisionError decision;           // over the data symbols of the frame compared
     double doppler_spread_hz = -1.0;  // the receiver's Doppler reading at the frame's last block (-1: none)
+    int fewest_taps = -1;             // fewest feed-forward taps in use at a block of that frame (-1: none)
     double air_seconds = 0.0;         // audio fed to the receiver
 };
 
@@ -145,6 +146,7 @@ struct PointResult {
     DecisionError decision;
     int doppler_frames = 0;           // frames with a Doppler reading
     double doppler_sum_hz = 0.0;
+    int sparse_frames = 0;            // frames in which the equaliser worked on fewer than all its taps
     double air_seconds = 0.0;
     double cpu_seconds = 0.0;         // worker time spent, including discarded transmissions
 

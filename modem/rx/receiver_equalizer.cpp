@@ -18,17 +18,15 @@ constexpr int kTrainingResetAfter = 800;
 constexpr int kDataResetAfter = 1000;
 constexpr float kGainKnown = 1.01f;
 constexpr float kGainUnknown = 1.00705f;
-// Forgetting of the data-mode updates from the Doppler spread measured on the known runs: up to
-// 2 Hz the fixed pair above (known / unknown symbols), which suits AWGN and the slow channels
-// (the poor channel, 1 Hz, reads up to about 1.7 Hz now and then);
-// above it the known-symbol gain rises 0.02 per Hz, the unknown symbols taking 0.7 of the rise
-// (their decisions may be wrong).  Above 2.5 Hz the equaliser goes sparse: only the 5
-// feed-forward taps where the channel's delay profile is strongest stay (with the 7 feedback
-// taps), so that a memory of a few tens of symbols, which fading at 5 Hz needs, still holds
-// several times as many symbols as there are taps; the gain is then 0.03 per Hz, at most 1.15.
-// Below 2 Hz all taps come back.  The taps are chosen again every 32 known runs.
-constexpr float kSlowSpreadHz = 2.0f;
-constexpr float kGainPerHz = 0.02f;
+// Fast fading, measured by the Doppler spread of the known runs: above 2.5 Hz (for 6 runs in a
+// row, see EndKnownRun) the equaliser goes sparse.  Only the 5 feed-forward taps where the
+// channel's delay profile is strongest stay in use, with the 7 feedback taps, so that the
+// memory of a few tens of symbols that fading at 5 Hz needs still holds several times as many
+// symbols as there are taps; the known-symbol gain is then 1 + 0.03 per Hz (at most 1.15), the
+// unknown symbols taking 0.7 of its rise (their decisions may be wrong).  The taps are chosen
+// again every 32 known runs; below 2 Hz all taps come back.  Otherwise the fixed pair above
+// holds, which suits AWGN and the slow channels: a faster full-span equaliser between 2 and
+// 2.5 Hz lost on the poor channel, which reads over 2 Hz now and then.
 constexpr float kUnknownShare = 0.7f;
 constexpr float kSparseAboveHz = 2.5f;
 constexpr float kWideBelowHz = 2.0f;
@@ -36,19 +34,19 @@ constexpr int kSparseTaps = 5;
 constexpr float kSparseGainPerHz = 0.03f;
 constexpr float kSparseGainMax = 1.15f;
 constexpr int kRunsPerChoice = 32;
+constexpr int kSparseRuns = 6;
+constexpr int kSparseRunsFourApart = 16;
 constexpr float kProfileAverage = 1.0f / 32.0f;
 // Snapshot lag products are averaged over about 64 runs; the first figure comes after 10 runs
-// (0.2 s at 2400 bit/s), before which the slow gains hold.
+// (0.2 s at 2400 bit/s).
 constexpr float kDopplerAverage = 1.0f / 64.0f;
 constexpr int kDopplerFirstFigure = 10;
 constexpr int kMinRunLength = 8;
 // Ratio of the correlations four runs and one run apart below which the runs four and eight
 // apart are taken as decorrelated (0.5: about 4 Hz at 1200 bit/s).
 constexpr float kDecorrelated = 0.5f;
-// Once the spread is measured the covariance restarts every 20 memory lengths with all taps, 70
-// with the sparse set (at most every 1000 symbols): directions the input hardly excites grow by
-// the gain each symbol, and the full input has more of them (the band edges).
-constexpr float kResetMemories = 20.0f;
+// With the sparse set the covariance restarts every 70 memory lengths (at most every 1000
+// symbols): directions the input hardly excites grow by the gain each symbol.
 constexpr float kSparseResetMemories = 70.0f;
 constexpr int kDataStartIndex = 320;  // training index of the first data symbol
 constexpr int kSnrWindow = 800;
@@ -159,6 +157,7 @@ void SerialToneReceiver::ResetDoppler() noexcept {
     profile_sum_ = {};
     profile_power_ = {};
     runs_since_choice_ = 0;
+    sparse_runs_ = 0;
     spread_hz_ = -1.0f;
     rls_gain_ = kGainKnown;
 }
@@ -235,12 +234,17 @@ void SerialToneReceiver::EndKnownRun() noexcept {
     }
     if (sigma < 0.0f) return;
     spread_hz_ = 2.0f * sigma;
-    if (spread_hz_ > kSparseAboveHz) {
+    // The slow channels read a few Hz now and then: the sparse set is taken only after 6 runs in
+    // a row above its threshold, 16 where runs four and eight apart are compared (the poor
+    // channel reads over 2.5 Hz in streaks of up to about 15 runs there).
+    sparse_runs_ = spread_hz_ > kSparseAboveHz ? sparse_runs_ + 1 : 0;
+    const int runs_needed = doppler_first_lag_ == 0 ? kSparseRuns : kSparseRunsFourApart;
+    if (spread_hz_ > kSparseAboveHz && (sparse_ || sparse_runs_ >= runs_needed)) {
         const float g = 1.0f + kSparseGainPerHz * spread_hz_;
         rls_gain_ = g < kSparseGainMax ? g : kSparseGainMax;
         if (!sparse_ || runs_since_choice_ >= kRunsPerChoice) ChooseSparseTaps();
     } else {
-        rls_gain_ = spread_hz_ <= kSlowSpreadHz ? kGainKnown : kGainKnown + kGainPerHz * (spread_hz_ - kSlowSpreadHz);
+        rls_gain_ = kGainKnown;
         if (sparse_ && spread_hz_ < kWideBelowHz) UseAllTaps();
     }
 }
@@ -423,15 +427,14 @@ void SerialToneReceiver::DataSymbol() noexcept {
         const float psk8_limit = sparse_ ? 0.15f : 0.2f;
         const float limit = decisions_ == Modulation::Qpsk ? 0.3f : decisions_ == Modulation::Psk8 ? psk8_limit : 0.5f;
         frame_ends = output_.eom_found != 0 || quality_ < limit;
-        g = spread_hz_ <= kSlowSpreadHz ? kGainKnown : rls_gain_;
+        g = sparse_ ? rls_gain_ : kGainKnown;
     } else {
         if (previous_known_) EndKnownRun();
         // A run of known symbols long enough to measure the noise closes a window.
         if (previous_known_ && noise_count_ >= kNoiseWindow) WeightSoftSymbols();
         ref = {set->re[static_cast<std::size_t>(m)], set->im[static_cast<std::size_t>(m)]};
         e = {ref.re - v.re, ref.im - v.im};
-        // Until fading faster than the slow channels' is measured, the fixed pair holds.
-        g = spread_hz_ <= kSlowSpreadHz ? kGainUnknown : 1.0f + (rls_gain_ - 1.0f) * kUnknownShare;
+        g = sparse_ ? 1.0f + (rls_gain_ - 1.0f) * kUnknownShare : kGainUnknown;
         if (output_.soft_symbol_count >= 0 && output_.soft_symbol_count < kMaxSoftSymbols) {
             // Weighted once the window around it is complete (WeightSoftSymbols).
             output_.soft_symbols[static_cast<std::size_t>(output_.soft_symbol_count)] = LimitedSoftSymbol(
@@ -476,7 +479,7 @@ void SerialToneReceiver::DataSymbol() noexcept {
         }
     }
     ++run_spacing_;
-    const int reset_after = spread_hz_ < 0.0f ? kDataResetAfter : std::min(kDataResetAfter, static_cast<int>((sparse_ ? kSparseResetMemories : kResetMemories) / (rls_gain_ - 1.0f)));
+    const int reset_after = sparse_ ? std::min(kDataResetAfter, static_cast<int>(kSparseResetMemories / (rls_gain_ - 1.0f))) : kDataResetAfter;
     RlsUpdate(e_y, ref_y, g, reset_after);
     if (sparse_) {
         // The covariance of a tap out of use only grows by the gain; hold it at its start.

@@ -14,14 +14,10 @@ namespace kavra::modem {
 // The recursive-least-squares equaliser: 37 feed-forward inputs (half a symbol apart) and 7
 // decision-feedback inputs.  The inverse correlation matrix is held as real and imaginary
 // matrices with a row stride of 48 floats so every row starts on a 16-byte boundary.
-#ifndef KFF
-#define KFF 37
-#define KFB 7
-#endif
-inline constexpr int kFeedForwardTaps = KFF;
-inline constexpr int kEqualizerTaps = KFF + KFB;
-inline constexpr int kCentreTap = (KFF - 1) / 2;
-inline constexpr int kEqualizerStride = (kEqualizerTaps + 7) / 8 * 8;
+inline constexpr int kEqualizerTaps = 44;
+inline constexpr int kFeedForwardTaps = 37;
+inline constexpr int kCentreTap = 18;
+inline constexpr int kEqualizerStride = 48;
 
 struct alignas(64) RlsState {
     using Vector = std::array<float, kEqualizerStride>;

@@ -271,6 +271,7 @@ private:
     std::array<Complex, kFeedForwardTaps> profile_sum_{};   // full-input snapshot of the current run
     std::array<float, kFeedForwardTaps> profile_power_{};   // its averaged power per input
     int runs_since_choice_ = 0;
+    int sparse_runs_ = 0;  // runs in a row that read above the sparse threshold
     std::array<Complex, kFeedForwardTaps> run_sum_{};
     static constexpr int kSnapshots = 8;
     std::array<std::array<Complex, kFeedForwardTaps>, kSnapshots> run_previous_{};  // newest first

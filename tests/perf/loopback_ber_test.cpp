@@ -65,9 +65,10 @@ TEST_P(Loopback, BerWithinMarginAndEveryFrameFound) {
     // The receiver's own S/N figure for the frame follows the channel within 2 dB.
     ASSERT_EQ(p.snr_frames, kTransmissions);
     EXPECT_NEAR(p.snr_avg_sum / p.snr_frames, c.snr_db, 2.0);
-    // No fading: the equaliser keeps its slow forgetting (it reads a spread of 1.5 Hz or less).
+    // No fading: the equaliser keeps its slow forgetting and all its taps.
     ASSERT_EQ(p.doppler_frames, kTransmissions);
     EXPECT_LT(p.doppler_sum_hz / p.doppler_frames, 1.5);
+    EXPECT_EQ(p.sparse_frames, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(FixedSnr, Loopback,
@@ -101,6 +102,7 @@ TEST(LoopbackChecks, FadingChannelDeliversTheLongInterleaverMessage) {
     EXPECT_LE(p.ber(), 1e-3);
     ASSERT_EQ(p.doppler_frames, 1);
     EXPECT_LT(p.doppler_sum_hz, 2.0);
+    EXPECT_EQ(p.sparse_frames, 0);
 }
 
 // Fast fading.  Two paths 2 ms apart with a 5 Hz Doppler spread at 29 dB (the required BER
@@ -123,6 +125,25 @@ TEST(LoopbackChecks, FastFadingIsMeasuredAndFollowed) {
         ASSERT_EQ(p.doppler_frames, 1);
         EXPECT_GT(p.doppler_sum_hz, 0.6 * c.spread_hz) << "mode " << c.mode;
         EXPECT_LT(p.doppler_sum_hz, 1.4 * c.spread_hz) << "mode " << c.mode;
+        EXPECT_EQ(p.sparse_frames, 1) << "mode " << c.mode;
+    }
+}
+
+// The Doppler reading orders the channels by their spread, and only the fast ones put the
+// equaliser on its sparse set: one block of 2400 long at 30 dB on two paths 2 ms apart.
+TEST(LoopbackChecks, DopplerReadingOrdersTheSpreads) {
+    double previous = -1.0;
+    for (const double spread : {0.5, 2.0, 5.0, 10.0}) {
+        SweepSettings s = Settings(0, 1, 1);
+        s.blocks_per_transmission = 1;
+        s.channel.name = "custom";
+        s.channel.fading = sim::FadingSettings{2.0, spread};
+        const PointResult p = RunPoint(s, 1, 30.0);
+        ASSERT_EQ(p.doppler_frames, 1) << spread;
+        EXPECT_GT(p.doppler_sum_hz, previous) << spread;
+        EXPECT_EQ(p.sparse_frames, spread > 3.0 ? 1 : 0) << spread;
+        EXPECT_EQ(p.complete, 1) << spread;
+        previous = p.doppler_sum_hz;
     }
 }
 

@@ -262,6 +262,7 @@ nlohmann::json Json(const perf::SweepResult& r) {
         };
         if (auto d = p.decision.snr_db()) point["decision_snr_db"] = *d;
         if (p.doppler_frames > 0) point["receiver_doppler_hz"] = p.doppler_sum_hz / p.doppler_frames;
+        point["sparse_equalizer_frames"] = p.sparse_frames;
         if (auto d = p.decision.phase_excess_db()) point["decision_phase_excess_db"] = *d;
         if (p.snr_frames > 0)
             point["receiver_snr_db"] = {{"frames", p.snr_frames},
