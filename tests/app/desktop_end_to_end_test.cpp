@@ -10,6 +10,8 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QPointer>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -23,6 +25,7 @@
 #include <algorithm>
 #include <fstream>
 #include <functional>
+#include <memory>
 
 #include "app/desktop.h"
 #include "app/form_abonents.h"
@@ -49,14 +52,27 @@ bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
 }
 
 // Runs `act` on the first visible window for which `match` holds, as soon as it appears (a modal
-// dialog runs its own event loop, so the action is polled from a timer).
+// dialog runs its own event loop, so the action is polled from a timer), and again every half
+// second while that window stays open (a file dialog may still be reading its folder).
 void WhenShown(const std::function<QWidget*()>& match, const std::function<void(QWidget*)>& act) {
     auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, match, act] {
-        if (QWidget* w = match(); w && w->isVisible()) {
+    auto acted = std::make_shared<QPointer<QWidget>>();
+    auto last = std::make_shared<QElapsedTimer>();
+    auto busy = std::make_shared<bool>(false);
+    QObject::connect(timer, &QTimer::timeout, [timer, match, act, acted, last, busy] {
+        if (*busy) return;  // the action waits inside (a nested event loop)
+        if (*acted && !(*acted)->isVisible()) {
             timer->stop();
             timer->deleteLater();
+            return;
+        }
+        if (*acted && last->elapsed() < 500) return;
+        if (QWidget* w = match(); w && w->isVisible()) {
+            *acted = w;
+            *busy = true;
             act(w);
+            *busy = false;
+            last->start();
         }
     });
     timer->start(50);
@@ -99,28 +115,33 @@ struct DemoRun {
     bool Connect() {
         WhenShown([&] { return desktop->Windows().connection; }, [](QWidget* dialog) {
             dialog->findChild<QLineEdit*>()->setText("KAVRA2");
-            QTest::mouseClick(Button(dialog, "Connect"), Qt::LeftButton);
+            if (QAbstractButton* b = Button(dialog, "Connect")) QTest::mouseClick(b, Qt::LeftButton);
         });
         Main().CommandAction(Command::Connect)->trigger();
         return WaitUntil([&] { return Status(StatusLabel::Connection) == "Connected: KAVRA2"; }, 120000);
     }
     // A line typed into the chat input and sent with Enter.
     void Say(const QString& text) {
-        QTest::keyClicks(Main().ChatInput(), text);
+        // One key event per character: the test library's key clicks know only ASCII.
+        for (const QChar c : text) {
+            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+            QCoreApplication::sendEvent(Main().ChatInput(), &press);
+        }
         QTest::keyClick(Main().ChatInput(), Qt::Key_Return);
     }
     // A file chosen in the file dialog and confirmed in the request dialog; `on_question` sees the
     // request dialog before OK is pressed.
     void SendFile(const QString& path, const std::function<void(QWidget*)>& on_question = {}) {
         WhenShown([] { return TopLevel<QFileDialog>(); }, [path](QWidget* w) {
-            auto* dialog = static_cast<QFileDialog*>(w);
-            dialog->selectFile(path);
-            static_cast<QDialog*>(dialog)->accept();
+            // The file's whole path typed into the name field, then Enter, as a user would.
+            auto* name = w->findChild<QLineEdit*>("fileNameEdit");
+            name->setText(path);
+            QTest::keyClick(name, Qt::Key_Return);
         });
         Main().CommandAction(Command::SendFile)->trigger();
         WhenShown([&] { return desktop->Windows().request; }, [on_question](QWidget* dialog) {
             if (on_question) on_question(dialog);
-            QTest::mouseClick(Button(dialog, "OK"), Qt::LeftButton);
+            if (QAbstractButton* b = Button(dialog, "OK")) QTest::mouseClick(b, Qt::LeftButton);
         });
     }
 
