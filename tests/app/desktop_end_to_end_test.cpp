@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -232,6 +233,8 @@ TEST(DesktopEndToEnd, Screenshots) {
     // The tuning window while the peer's acknowledgement burst is received: live spectrum, then
     // the constellation of that frame in the received-data view's place.
     ASSERT_TRUE(WaitUntil([&] { return !d.Status(StatusLabel::ReceivedMode).isEmpty(); }, 300000));
+    // The gain scroll bar turned down, as an operator would for a strong signal.
+    if (auto* gain = tuning.findChild<QScrollBar*>()) gain->setValue(8);
     QTest::qWait(1200);
     tuning.grab().save(out + "/tuning-spectrum.png");
     ASSERT_TRUE(WaitUntil([&] { return d.Main().SystemLog()->toPlainText().contains("sended succesfully"); }, 600000));
