@@ -234,7 +234,7 @@ TEST(DesktopEndToEnd, Screenshots) {
     // the constellation of that frame in the received-data view's place.
     ASSERT_TRUE(WaitUntil([&] { return !d.Status(StatusLabel::ReceivedMode).isEmpty(); }, 300000));
     // The gain scroll bar turned down, as an operator would for a strong signal.
-    if (auto* gain = tuning.findChild<QScrollBar*>()) gain->setValue(8);
+    if (auto* gain = tuning.findChild<QScrollBar*>()) gain->setValue(12);
     QTest::qWait(1200);
     tuning.grab().save(out + "/tuning-spectrum.png");
     ASSERT_TRUE(WaitUntil([&] { return d.Main().SystemLog()->toPlainText().contains("sended succesfully"); }, 600000));
