@@ -55,8 +55,9 @@ bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
 // Runs `act` on the first visible window for which `match` holds, as soon as it appears (a modal
 // dialog runs its own event loop, so the action is polled from a timer), and again every half
 // second while that window stays open (a file dialog may still be reading its folder).
-void WhenShown(const std::function<QWidget*()>& match, const std::function<void(QWidget*)>& act) {
-    auto* timer = new QTimer;
+// The timer belongs to `owner` (the main window) and goes with it.
+void WhenShown(QObject* owner, const std::function<QWidget*()>& match, const std::function<void(QWidget*)>& act) {
+    auto* timer = new QTimer(owner);
     auto acted = std::make_shared<QPointer<QWidget>>();
     auto last = std::make_shared<QElapsedTimer>();
     auto busy = std::make_shared<bool>(false);
@@ -114,7 +115,7 @@ struct DemoRun {
 
     // Connect through the menu item and the Connection dialog.
     bool Connect() {
-        WhenShown([&] { return desktop->Windows().connection; }, [](QWidget* dialog) {
+        WhenShown(&Main(), [&] { return desktop->Windows().connection; }, [](QWidget* dialog) {
             dialog->findChild<QLineEdit*>()->setText("KAVRA2");
             if (QAbstractButton* b = Button(dialog, "Connect")) QTest::mouseClick(b, Qt::LeftButton);
         });
@@ -133,14 +134,14 @@ struct DemoRun {
     // A file chosen in the file dialog and confirmed in the request dialog; `on_question` sees the
     // request dialog before OK is pressed.
     void SendFile(const QString& path, const std::function<void(QWidget*)>& on_question = {}) {
-        WhenShown([] { return TopLevel<QFileDialog>(); }, [path](QWidget* w) {
+        WhenShown(&Main(), [] { return TopLevel<QFileDialog>(); }, [path](QWidget* w) {
             // The file's whole path typed into the name field, then Enter, as a user would.
             auto* name = w->findChild<QLineEdit*>("fileNameEdit");
             name->setText(path);
             QTest::keyClick(name, Qt::Key_Return);
         });
         Main().CommandAction(Command::SendFile)->trigger();
-        WhenShown([&] { return desktop->Windows().request; }, [on_question](QWidget* dialog) {
+        WhenShown(&Main(), [&] { return desktop->Windows().request; }, [on_question](QWidget* dialog) {
             if (on_question) on_question(dialog);
             if (QAbstractButton* b = Button(dialog, "OK")) QTest::mouseClick(b, Qt::LeftButton);
         });
@@ -191,7 +192,7 @@ TEST(DesktopEndToEnd, Screenshots) {
     d.Main().move(20, 20);
     ASSERT_TRUE(WaitUntil([&] { return d.Main().CommandAction(Command::Connect)->isEnabled(); }, 10000));
     // Preferences, two pages, before the link (every page enabled).
-    WhenShown([] { return TopLevel<TFormOptions>(); }, [out](QWidget* w) {
+    WhenShown(&d.Main(), [] { return TopLevel<TFormOptions>(); }, [out](QWidget* w) {
         auto* options = static_cast<TFormOptions*>(w);
         options->Pages()->setCurrentIndex(1);
         QTest::qWait(200);
@@ -203,7 +204,7 @@ TEST(DesktopEndToEnd, Screenshots) {
     });
     d.Main().OptionsClick();
     // The abonents list.
-    WhenShown([] { return TopLevel<TForm5>(); }, [out](QWidget* w) {
+    WhenShown(&d.Main(), [] { return TopLevel<TForm5>(); }, [out](QWidget* w) {
         QTest::qWait(200);
         w->grab().save(out + "/abonents.png");
         static_cast<QDialog*>(w)->reject();
