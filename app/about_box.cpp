@@ -8,7 +8,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/form_main.h"
+#include "app/widget_helpers.h"
 
 namespace kavra::app {
 

@@ -32,11 +32,6 @@ static void InitIcons() { Q_INIT_RESOURCE(icons); }
 
 namespace kavra::app {
 
-QColor StationColour(std::uint32_t bgr) {
-    return QColor(static_cast<int>(bgr & 0xFFu), static_cast<int>((bgr >> 8) & 0xFFu),
-                  static_cast<int>((bgr >> 16) & 0xFFu));
-}
-
 void AppendColouredLine(QTextEdit& pane, const QColor& colour, const QString& text) {
     QTextCursor cursor(pane.document());
     cursor.movePosition(QTextCursor::End);

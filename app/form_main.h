@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "app/desktop.h"
+#include "app/widget_helpers.h"
 #include "link/ports.h"
 
 class QAction;
@@ -21,9 +22,6 @@ class QTextEdit;
 class QToolButton;
 
 namespace kavra::app {
-
-// A station colour (24-bit, red in the low byte, blue in the high byte) as a QColor.
-QColor StationColour(std::uint32_t bgr);
 
 // Adds `text` as a new line in `colour` at the end of a rich-text pane and scrolls to it.  The
 // text is taken as plain characters, never as markup.

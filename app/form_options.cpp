@@ -21,6 +21,7 @@
 
 #include "app/form_tuning.h"
 #include "app/qt_station_view.h"
+#include "app/widget_helpers.h"
 
 namespace kavra::app {
 
@@ -33,25 +34,6 @@ constexpr char kAutoReceiveHint[] =
 constexpr std::array<const char*, 4> kColourNames{"System Messages", "Error Messages", "User Messages",
                                                   "Abonent Messages"};
 
-// Swallows Enter in a number field so that it does not close the dialog.
-class EnterFilter : public QObject {
-public:
-    using QObject::QObject;
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::KeyPress) {
-            const int key = static_cast<QKeyEvent*>(event)->key();
-            if (key == Qt::Key_Return || key == Qt::Key_Enter) return true;
-        }
-        return QObject::eventFilter(watched, event);
-    }
-};
-
-// 24-bit colour values keep red in the low byte.
-QColor ToQColor(std::uint32_t v) { return QColor(int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF)); }
-std::uint32_t FromQColor(const QColor& c) {
-    return static_cast<std::uint32_t>(c.red()) | static_cast<std::uint32_t>(c.green()) << 8 |
-           static_cast<std::uint32_t>(c.blue()) << 16;
-}
 
 Qt::CheckState ToCheckState(std::uint32_t v) {
     return v == 2 ? Qt::Checked : v == 1 ? Qt::PartiallyChecked : Qt::Unchecked;
@@ -99,7 +81,7 @@ QSpinBox* TFormOptions::NumberField(const char* name, int minimum, int maximum) 
     field->setObjectName(name);
     field->setRange(minimum, maximum);
     field->setMinimumWidth(90);
-    field->installEventFilter(new EnterFilter(field));
+    SwallowEnter(field);
     return field;
 }
 
@@ -447,14 +429,14 @@ void TFormOptions::AttemptsChosen() {
 }
 
 void TFormOptions::ShowColour(int kind) {
-    const QColor c = ToQColor(colours_[static_cast<std::size_t>(kind)]);
+    const QColor c = StationColour(colours_[static_cast<std::size_t>(kind)]);
     samples_[static_cast<std::size_t>(kind)]->setStyleSheet(
         QString("QPushButton { background: white; color: %1; border: 1px solid gray; padding: 4px; }").arg(c.name()));
 }
 
 void TFormOptions::PickColour(int kind) {
-    const QColor chosen = QColorDialog::getColor(ToQColor(colours_[static_cast<std::size_t>(kind)]), this);
-    if (chosen.isValid()) ColourChosen(kind, FromQColor(chosen));
+    const QColor chosen = QColorDialog::getColor(StationColour(colours_[static_cast<std::size_t>(kind)]), this);
+    if (chosen.isValid()) ColourChosen(kind, StationColourValue(chosen));
 }
 
 void TFormOptions::ColourChosen(int kind, std::uint32_t colour) {

@@ -16,6 +16,7 @@
 
 #include "app/qt_station_view.h"
 #include "app/spectroscope.h"
+#include "app/widget_helpers.h"
 
 namespace kavra::app {
 
@@ -23,19 +24,6 @@ namespace {
 
 constexpr QRgb kGreen = 0xFF00FF00u;
 constexpr QRgb kWhite = 0xFFFFFFFFu;
-
-// Swallows Enter in a number field (it neither closes nor activates anything).
-class EnterFilter : public QObject {
-public:
-    using QObject::QObject;
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::KeyPress) {
-            const int key = static_cast<QKeyEvent*>(event)->key();
-            if (key == Qt::Key_Return || key == Qt::Key_Enter) return true;
-        }
-        return QObject::eventFilter(watched, event);
-    }
-};
 
 QFont PictureFont() {
     QFont font("Liberation Mono");
@@ -122,7 +110,7 @@ TForm7::TForm7(station::Station& station, QWidget* parent)
     rx_carrier_->setObjectName("rx_carrier");
     rx_carrier_->setRange(0, 3999);
     rx_carrier_->setValue(station_.Output().rx_carrier.load(std::memory_order_relaxed));
-    rx_carrier_->installEventFilter(new EnterFilter(rx_carrier_));
+    SwallowEnter(rx_carrier_);
     connect(rx_carrier_, &QSpinBox::valueChanged, this, [this](int hz) { station_.SetRxCarrier(hz); });
 
     auto* left = new QVBoxLayout;

@@ -310,25 +310,23 @@ void Station::Timer1Timer() {
 
 // What was refused when full and what failed in a device, logged once per episode.
 void Station::ReportFaults() {
-    const std::uint64_t ring = ring_.Dropped();
-    if (ring != ring_dropped_logged_) {
-        if (ring_dropped_logged_ == 0 || ring - ring_dropped_logged_ > 0)
-            Log(LogKind::Error, "Error! Receiver fell behind the sound card: " + std::to_string(ring - ring_dropped_logged_) +
-                                    " samples dropped!");
-        ring_dropped_logged_ = ring;
-    }
-    const std::uint64_t blocks = blocks_.Dropped();
-    if (blocks != blocks_dropped_logged_) {
-        Log(LogKind::Error, "Error! Received block queue full: " + std::to_string(blocks - blocks_dropped_logged_) +
-                                " blocks dropped!");
-        blocks_dropped_logged_ = blocks;
-    }
+    ReportDrops(ring_.Dropped(), ring_drops_, "Error! Receiver fell behind the sound card: ", " samples dropped!");
+    ReportDrops(blocks_.Dropped(), block_drops_, "Error! Received block queue full: ", " blocks dropped!");
     if (!capture_fault_logged_ && capture_worker_running_) {
         if (const std::string fault = capture_.Fault(); !fault.empty()) {
             Log(LogKind::Error, "Error! Capture audio failed: " + fault);
             capture_fault_logged_ = true;
         }
     }
+}
+
+// One line when a drop counter starts to grow; the next only after a refresh in which it did not.
+void Station::ReportDrops(std::uint64_t count, DropWatch& watch, std::string_view before, std::string_view after) {
+    const bool growing = count != watch.seen;
+    if (growing && !watch.growing)
+        Log(LogKind::Error, std::string(before) + std::to_string(count - watch.seen) + std::string(after));
+    watch.growing = growing;
+    watch.seen = count;
 }
 
 void Station::Log(LogKind kind, std::string_view text) { view_.AppendLog(kind, text); }

@@ -182,7 +182,12 @@ private:
     void UpdateCaption();
     void UpdateConnectAvailable();
     void ApplyLinkSettings();
+    struct DropWatch {
+        std::uint64_t seen = 0;  // the counter at the last refresh
+        bool growing = false;
+    };
     void ReportFaults();
+    void ReportDrops(std::uint64_t count, DropWatch& watch, std::string_view before, std::string_view after);
     void Log(link::LogKind kind, std::string_view text);
 
     // Ports.
@@ -242,8 +247,8 @@ private:
     std::uint32_t last_refresh_ = 0;
     link::Question question_seen_ = link::Question::None;
     std::uint32_t question_tick_ = 0;
-    std::uint64_t ring_dropped_logged_ = 0;
-    std::uint64_t blocks_dropped_logged_ = 0;
+    DropWatch ring_drops_;
+    DropWatch block_drops_;
     bool capture_fault_logged_ = false;
     std::uint64_t blocks_handled_ = 0;
 };

@@ -89,9 +89,10 @@ void TranscriptView::OpenPreferences() {
     Add(LineKind::Error, "No callsign set: set CALLSIGN in the settings (Preferences).");
 }
 
-std::vector<TranscriptLine> TranscriptView::Lines() const {
+std::vector<TranscriptLine> TranscriptView::Lines(std::size_t from) const {
     std::lock_guard lock(mutex_);
-    return lines_;
+    if (from >= lines_.size()) return {};
+    return {lines_.begin() + static_cast<std::ptrdiff_t>(from), lines_.end()};
 }
 
 int TranscriptView::Count(std::string_view text, std::optional<LineKind> kind) const {

@@ -61,7 +61,8 @@ public:
     // Every line as it is made (printing), in addition to keeping it.
     void SetLineSink(std::function<void(const TranscriptLine&)> sink) { sink_ = std::move(sink); }
 
-    std::vector<TranscriptLine> Lines() const;
+    // The lines from index `from` on (all by default).
+    std::vector<TranscriptLine> Lines(std::size_t from = 0) const;
     // Lines of `kind` (any kind when none) containing `text`.
     int Count(std::string_view text, std::optional<LineKind> kind = std::nullopt) const;
     bool Has(std::string_view text, std::optional<LineKind> kind = std::nullopt) const { return Count(text, kind) > 0; }

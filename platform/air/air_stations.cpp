@@ -125,9 +125,10 @@ void AirStations::AfterStep() {
 
 // The demonstration peer's operator: every chat line heard gets a short answer.
 void AirStations::AnswerChat(Node& n) {
-    const std::vector<station::TranscriptLine> lines = n.view->Lines();
-    for (; n.chat_answered < lines.size(); ++n.chat_answered) {
-        const station::TranscriptLine& l = lines[n.chat_answered];
+    // Only the lines made since the last look: the peer's operator runs every millisecond.
+    const std::vector<station::TranscriptLine> lines = n.view->Lines(n.chat_answered);
+    n.chat_answered += lines.size();
+    for (const station::TranscriptLine& l : lines) {
         if (l.kind != station::LineKind::Abonent) continue;
         const std::size_t colon = l.text.find(": ");
         std::string heard = colon == std::string::npos ? l.text : l.text.substr(colon + 2);

@@ -1,18 +1,18 @@
 #include "platform/air/file_air.h"
 
+#include "platform/air/looping_capture.h"
+
 #include <algorithm>
 
 namespace kavra::air {
 
 namespace {
-constexpr std::size_t kCaptureSamples = audio::kCaptureBufferBytes / 2;
 constexpr std::size_t kSamplesPerMs = audio::kCaptureRateHz / 1000;
 }  // namespace
 
 // The looping capture buffer (virtual time: one thread, no locking needed).
 struct FileAir::Capture {
-    std::array<std::int16_t, kCaptureSamples> ring{};
-    std::uint32_t write_bytes = 0;
+    LoopingCapture loop;
     bool running = false;
     bool exists = false;
 };
@@ -35,14 +35,8 @@ public:
     }
     bool Start() override { return c_.running = true; }
     void Stop() override { c_.running = false; }
-    std::uint32_t ReadPosition() override { return c_.write_bytes; }
-    audio::LockedRange Lock(std::uint32_t offset, std::uint32_t bytes) override {
-        const std::size_t start = (offset / 2) % kCaptureSamples;
-        const std::size_t count = std::min<std::size_t>(bytes / 2, kCaptureSamples);
-        const std::size_t first = std::min(count, kCaptureSamples - start);
-        return {std::span<const std::int16_t>(c_.ring.data() + start, first),
-                std::span<const std::int16_t>(c_.ring.data(), count - first)};
-    }
+    std::uint32_t ReadPosition() override { return c_.loop.WritePosition(); }
+    audio::LockedRange Lock(std::uint32_t offset, std::uint32_t bytes) override { return c_.loop.Lock(offset, bytes); }
     std::string Fault() override { return {}; }
 
 private:
@@ -124,12 +118,7 @@ bool FileAir::AdvanceOneMs() {
     const std::size_t slot = static_cast<std::size_t>(now_ms_ % kBlockMs);
     // Capture: this millisecond of the block read at the last block boundary.
     if (capture_->running) {
-        std::size_t at = (capture_->write_bytes / 2) % kCaptureSamples;
-        for (std::size_t i = 0; i < kSamplesPerMs; ++i) {
-            capture_->ring[at] = block_in_[slot * kSamplesPerMs + i];
-            at = at + 1 == kCaptureSamples ? 0 : at + 1;
-        }
-        capture_->write_bytes = static_cast<std::uint32_t>(at * 2);
+        capture_->loop.Write(std::span<const std::int16_t>(block_in_).subspan(slot * kSamplesPerMs, kSamplesPerMs));
     }
     // Playback: this millisecond of the burst, or silence.
     const std::size_t per_ms = static_cast<std::size_t>(playback_rate_ / 1000);

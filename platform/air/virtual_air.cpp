@@ -4,13 +4,13 @@
 #include <chrono>
 
 #include "modem/tx/serial_tone_transmitter.h"
+#include "platform/air/looping_capture.h"
 
 namespace kavra::air {
 
 namespace {
 
 constexpr int kMaxStations = 16;
-constexpr std::size_t kCaptureSamples = audio::kCaptureBufferBytes / 2;
 constexpr std::size_t kSamplesPerMs = audio::kCaptureRateHz / 1000;
 constexpr std::size_t kFifoLimit = 10 * kSamplesPerMs;
 
@@ -133,8 +133,7 @@ private:
 
 struct VirtualAir::Endpoint {
     std::unique_ptr<VirtualSound> sound;
-    std::array<std::int16_t, kCaptureSamples> ring{};
-    std::uint32_t write_bytes = 0;
+    LoopingCapture capture;
     bool capturing = false;
     std::shared_ptr<PlayState> playing;
     int last_rate = 48000;
@@ -158,16 +157,12 @@ void VirtualCaptureBuffer::Stop() {
 
 std::uint32_t VirtualCaptureBuffer::ReadPosition() {
     std::lock_guard lock(air_.mutex_);
-    return air_.stations_[static_cast<std::size_t>(index_)]->write_bytes;
+    return air_.stations_[static_cast<std::size_t>(index_)]->capture.WritePosition();
 }
 
 audio::LockedRange VirtualCaptureBuffer::Lock(std::uint32_t offset, std::uint32_t bytes) {
     std::lock_guard lock(air_.mutex_);
-    auto& ring = air_.stations_[static_cast<std::size_t>(index_)]->ring;
-    const std::size_t start = (offset / 2) % kCaptureSamples;
-    const std::size_t count = std::min<std::size_t>(bytes / 2, kCaptureSamples);
-    const std::size_t first = std::min(count, kCaptureSamples - start);
-    return {std::span<const std::int16_t>(ring.data() + start, first), std::span<const std::int16_t>(ring.data(), count - first)};
+    return air_.stations_[static_cast<std::size_t>(index_)]->capture.Lock(offset, bytes);
 }
 
 bool VirtualPlaybackBuffer::Play() {
@@ -305,12 +300,7 @@ bool VirtualAir::AdvanceOneMs() {
         if (!rx.capturing || rx.off) continue;
         pcm_.resize(kSamplesPerMs);
         sim::ToPcm16(mix_, pcm_);
-        std::size_t at = (rx.write_bytes / 2) % kCaptureSamples;
-        for (const std::int16_t v : pcm_) {
-            rx.ring[at] = v;
-            at = at + 1 == kCaptureSamples ? 0 : at + 1;
-        }
-        rx.write_bytes = static_cast<std::uint32_t>(at * 2);
+        rx.capture.Write(pcm_);
     }
     return true;
 }

@@ -78,8 +78,9 @@ std::unique_ptr<air::FileAir> MakeStreamAir(const std::string& capture_path, con
     std::signal(SIGPIPE, SIG_IGN);  // a reader that went away ends the run through a failed write
     auto out = OpenOutput(playback_path);
     auto in = OpenInput(capture_path);
-    air::SampleSource source = [in](std::span<std::int16_t> samples) {
-        std::vector<std::uint8_t> bytes(samples.size() * 2);
+    // One byte buffer each way, reused every 10 ms.
+    air::SampleSource source = [in, bytes = std::vector<std::uint8_t>()](std::span<std::int16_t> samples) mutable {
+        bytes.resize(samples.size() * 2);
         std::size_t got = 0;
         while (got < bytes.size()) {
             const ssize_t n = ::read(in->fd, bytes.data() + got, bytes.size() - got);
@@ -92,8 +93,8 @@ std::unique_ptr<air::FileAir> MakeStreamAir(const std::string& capture_path, con
             samples[i] = static_cast<std::int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
         return whole;
     };
-    air::SampleSink sink = [out](std::span<const std::int16_t> samples) {
-        std::vector<std::uint8_t> bytes(samples.size() * 2);
+    air::SampleSink sink = [out, bytes = std::vector<std::uint8_t>()](std::span<const std::int16_t> samples) mutable {
+        bytes.resize(samples.size() * 2);
         for (std::size_t i = 0; i < samples.size(); ++i) {
             const auto v = static_cast<std::uint16_t>(samples[i]);
             bytes[2 * i] = static_cast<std::uint8_t>(v & 0xFF);

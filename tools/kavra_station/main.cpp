@@ -26,9 +26,7 @@
 #include "tools/kavra_station/operator_script.h"
 #include "tools/kavra_station/platform_choice.h"
 
-#if defined(KAVRA_HAVE_DESKTOP)
 #include "app/desktop.h"
-#endif
 
 namespace kavra::tools {
 namespace {
@@ -237,7 +235,6 @@ int main(int argc, char** argv) {
         }
         if (o.air != "portaudio" || !o.capture.empty() || !o.playback.empty() || !o.script.empty() || o.until >= 0)
             throw kavra::tools::ToolError("--air, --capture, --playback, --script and --until belong to --headless");
-#if defined(KAVRA_HAVE_DESKTOP)
         const auto set = [](const char* name) { return std::getenv(name) != nullptr && *std::getenv(name) != '\0'; };
         if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM"))
             throw kavra::tools::ToolError("no display to open the window on: run with --headless, or under a desktop (or Xvfb)");
@@ -249,9 +246,6 @@ int main(int argc, char** argv) {
         d.demo_snr = o.demo_snr;
         d.demo_fading = o.demo_fading;
         return kavra::app::RunDesktop(argc, argv, d);
-#else
-        throw kavra::tools::ToolError("the desktop is not part of this build: run with --headless");
-#endif
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
         return 0;

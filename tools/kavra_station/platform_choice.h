@@ -13,7 +13,7 @@ namespace kavra::tools {
 
 // The user's settings store, or the INI file `path` (created when missing) when it is not empty.
 std::unique_ptr<station::SettingsStore> MakeSettingsStore(const std::string& ini_path);
-// PortAudio; throws ToolError when this build has no sound support.
+// PortAudio.
 std::unique_ptr<audio::SoundSystem> MakePortAudio();
 std::unique_ptr<audio::KeyingPorts> MakeSerialKeying();
 
