@@ -341,12 +341,26 @@ void LinkSession::FinishQuestion(Question kind, bool accepted) {
 
 // ---- status refresh
 
+// A receiving station waits out a data turn on the long reply delay.  A turn in the control mode
+// is no data turn: the sender has left the transfer (its TransferEnd was lost) and polls on the
+// idle timing.  Answering that poll on the idle delay, with an acknowledgement, lets the sender
+// repeat its TransferEnd instead of both sides starving each other until the link is lost.
+void LinkSession::FollowSendersTurn(int heard_mode) {
+    const bool poll = heard_mode == kControlMode;
+    const std::uint32_t count = block_count_.load(std::memory_order_relaxed);
+    const bool all_in = count > 0 && blocks_received_.load(std::memory_order_relaxed) == count;
+    poll_heard_.store(poll ? 1 : 0, std::memory_order_relaxed);
+    reply_delay_.store(poll || all_in ? idle_reply_ms_.load(std::memory_order_relaxed) : timing_.data_reply_delay_ms,
+                       std::memory_order_relaxed);
+}
+
 void LinkSession::StatusRefresh() {
     const std::uint32_t now = clock_.NowMs();
     const bool active = receiver_.IsReceiving();
     if (active != last_activity_seen_) {
         if (active) {
             rx_start_tick_.store(now, std::memory_order_relaxed);
+            if (State() == LinkState::ReceivingFile) FollowSendersTurn(receiver_.Mode());
             rx_started_.store(1, std::memory_order_release);
             pass_counter_.store(0, std::memory_order_relaxed);
             ui_.SetLabel(StatusLabel::ReceivedMode, modem::ModeName(receiver_.Mode(), modem_type_.load()));

@@ -197,6 +197,7 @@ private:
     void CompleteSend(LinkState from);
     void EndTransferHere(LinkState from);
     void ResendTransferEnd();
+    void FollowSendersTurn(int heard_mode);
 
     // ---- helpers, TransmitThread
     bool CountDown(Retry r) noexcept;  // answers whether the counter is 0 afterwards
@@ -276,6 +277,10 @@ private:
     std::uint64_t offered_size_ = 0;
     std::atomic<std::uint32_t> blocks_received_{0};
     AckList ack_list_;
+    // The receiving side: the last piece that arrived, and whether the last turn it heard was a
+    // poll in the control mode rather than a data turn (the sender has left the transfer).
+    std::atomic<std::uint32_t> last_piece_{0};
+    std::atomic<std::int32_t> poll_heard_{0};
     std::atomic<std::int32_t> file_progress_{0};
     std::uint32_t start_tick_ = 0;
     std::uint32_t end_tick_ = 0;

@@ -161,6 +161,7 @@ void LinkSession::FinishFileOffer(bool accepted) {
     receive_path_ = path;
     file_progress_.store(0, std::memory_order_relaxed);
     blocks_received_.store(0, std::memory_order_relaxed);
+    poll_heard_.store(0, std::memory_order_relaxed);
     role_ = Role::Receiver;
     own_transfer_end_ = false;
     start_tick_ = clock_.NowMs();  // moved to the first data block; kept for a file without any
@@ -212,6 +213,7 @@ void LinkSession::OnDataBlock(const ReceivedBlock& b) {
         if (received == count)
             reply_delay_.store(idle_reply_ms_.load(std::memory_order_relaxed), std::memory_order_relaxed);
     }
+    last_piece_.store(n, std::memory_order_relaxed);
     ack_list_.Push(static_cast<std::uint16_t>(n));
 }
 

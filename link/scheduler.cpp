@@ -122,10 +122,15 @@ void LinkSession::AppendAcknowledgements(int& mode) noexcept {
     std::array<std::uint16_t, kAckListCapacity> numbers{};
     std::size_t n = ack_list_.Drain(numbers);
     // Every piece is in but nothing is pending: acknowledge the last piece again, so that a
-    // sender that missed nothing but whose TransferEnd was lost sends it once more.
+    // sender that missed nothing but whose TransferEnd was lost sends it once more.  The same
+    // after a poll instead of a data turn: the sender has stopped, and an acknowledgement is what
+    // makes it repeat its TransferEnd.
     const std::uint32_t count = block_count_.load(std::memory_order_relaxed);
-    if (n == 0 && count > 0 && blocks_received_.load(std::memory_order_relaxed) == count)
+    const std::uint32_t received = blocks_received_.load(std::memory_order_relaxed);
+    if (n == 0 && count > 0 && received == count)
         numbers[n++] = static_cast<std::uint16_t>(count - 1);
+    else if (n == 0 && received > 0 && poll_heard_.load(std::memory_order_relaxed) != 0)
+        numbers[n++] = static_cast<std::uint16_t>(last_piece_.load(std::memory_order_relaxed));
     const std::size_t length = n >= 118 ? 10 : 5;
     mode = n >= 118 ? 3 : 5;
     std::array<std::uint8_t, kPayloadArea> packed{};

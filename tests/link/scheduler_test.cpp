@@ -334,6 +334,24 @@ TEST(Timing, AnswersReplyDelayAfterTheStartOrHalfASecondAfterTheEnd) {
         h.ReceiveOffer(100 * 59, "f.bin");
         h.ReceiveData(0, Pattern(59));
         ASSERT_EQ(h.session.ReplyDelay(), 41000u);
+        h.receiver.mode = 1;  // a data turn
+        EXPECT_EQ(AnswerAfter(h, 38000), 41000u);
+        // A poll in the control mode instead: the sender has left the transfer.  It is answered on
+        // the idle delay with the last piece acknowledged again, and the next data turn brings the
+        // long delay back.
+        h.ReceiveData(7, Pattern(59));
+        h.Turn();
+        h.receiver.receiving = false;
+        h.session.StatusRefresh();
+        h.receiver.mode = 4;
+        EXPECT_EQ(AnswerAfter(h, 1500), 4000u);
+        const auto& acks = h.sender.bursts.back().blocks;
+        ASSERT_GE(acks.size(), 2u);
+        EXPECT_EQ(acks[1].code, static_cast<int>(ControlCode::BlockAck));
+        EXPECT_EQ(acks[1].payload[0], 7);
+        h.receiver.receiving = false;
+        h.session.StatusRefresh();
+        h.receiver.mode = 3;
         EXPECT_EQ(AnswerAfter(h, 38000), 41000u);
     }
     {

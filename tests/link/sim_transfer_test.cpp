@@ -222,6 +222,32 @@ TEST(TransferEnd, AReceiverThatStoppedRepeatsItsLostTransferEnd) {
     EXPECT_FALSE(p.A().ui.HasLog("lost connection"));
 }
 
+// The sender stops and its one TransferEnd is lost: the receiver, still on the data reply delay,
+// hears keep-alive polls instead of data turns and answers them on the idle timing, so the
+// sender learns of it (an acknowledgement) and repeats its TransferEnd.
+TEST_P(TransferTiming, ASenderThatStoppedRepeatsItsLostTransferEnd) {
+    StationPair p(GetParam());
+    ASSERT_TRUE(p.Link());
+    p.A().files.files["/f.bin"] = Pattern(100000);
+    p.A().SendFile("/f.bin");
+    ASSERT_TRUE(p.sim.RunUntil([&] { return p.B().session().BlocksReceived() > 300 && !p.B().Receiving() && !p.A().Receiving(); },
+                               30 * kMinute));
+    p.A().session().StopTransferClick();
+    p.sim.SetDeaf(1, true);  // the receiver misses the one TransferEnd
+    ASSERT_TRUE(p.sim.RunUntil([&] { return p.SA() == LinkState::Connected; }, 5 * kMinute));
+    p.sim.SetDeaf(1, false);
+    ASSERT_TRUE(p.sim.RunUntil([&] { return p.SB() == LinkState::Connected; }, 5 * kMinute))
+        << "A:\n" << Lines(p.A().ui) << "B:\n" << Lines(p.B().ui);
+    EXPECT_TRUE(p.A().ui.HasLog("Transfer of file 'f.bin' is NOT completed"));
+    EXPECT_TRUE(p.B().ui.HasLog("File 'f.bin' is NOT completed"));
+    p.sim.Run(3 * kMinute);
+    EXPECT_EQ(p.SA(), LinkState::Connected);
+    EXPECT_EQ(p.SB(), LinkState::Connected);
+    EXPECT_FALSE(p.A().ui.HasLog("lost connection"));
+    EXPECT_FALSE(p.B().ui.HasLog("lost connection"));
+    for (int s = 0; s < 2; ++s) EXPECT_EQ(p.sim.station(s).session().ReplyDelay(), p.timing.idle_reply_delay_ms) << s;
+}
+
 TEST_P(TransferTiming, LinkLostInTheMiddleOfATransfer) {
     StationPair p(GetParam());
     ASSERT_TRUE(p.Link());
