@@ -35,7 +35,7 @@ void TranscriptView::Add(LineKind kind, std::string text) {
     TranscriptLine line{now_(), kind, std::move(text)};
     std::lock_guard lock(mutex_);
     if (sink_) sink_(line);
-    lines_.push_back(std::move(line));
+    if (keep_lines_) lines_.push_back(std::move(line));
 }
 
 void TranscriptView::AppendLog(link::LogKind kind, std::string_view text) {

@@ -60,6 +60,8 @@ public:
     void SetNextCallsign(std::string callsign) { next_callsign_ = std::move(callsign); }
     // Every line as it is made (printing), in addition to keeping it.
     void SetLineSink(std::function<void(const TranscriptLine&)> sink) { sink_ = std::move(sink); }
+    // Lines go only to the sink, not kept (a station left running for days).
+    void SetKeepLines(bool keep) { keep_lines_ = keep; }
 
     // The lines from index `from` on (all by default).
     std::vector<TranscriptLine> Lines(std::size_t from = 0) const;
@@ -90,6 +92,7 @@ private:
     std::optional<std::string> next_callsign_;
     std::string caption_;
     bool preferences_requested_ = false;
+    bool keep_lines_ = true;
 };
 
 }  // namespace kavra::station

@@ -65,6 +65,7 @@ int AirStations::Add(const AirStationConfig& config, bool start) {
 void AirStations::StartStation(int i, bool start) {
     Node& n = node(i);
     n.view = std::make_unique<station::TranscriptView>([this] { return NowMs(); });
+    n.view->SetKeepLines(n.config.keep_transcript);
     n.view->SetLineSink([this, i](const station::TranscriptLine& line) {
         if (sink_) sink_(i, line);
     });

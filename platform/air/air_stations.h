@@ -36,6 +36,8 @@ struct AirStationConfig {
     bool answers_chat = false;
     // A view of the caller's (the desktop window) instead of a transcript; real time only.
     station::StationView* view = nullptr;
+    // The transcript keeps its lines (off for runs of days: the line sink sees them all).
+    bool keep_transcript = true;
 };
 
 // No keying port: stations on the virtual air key by VOX.

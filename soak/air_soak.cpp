@@ -1,0 +1,547 @@
+#include "soak/air_soak.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <random>
+
+#include "link/text_1251.h"
+#include "platform/air/air_stations.h"
+#include "soak/soak_schedule.h"
+
+namespace kavra::soak {
+
+namespace fs = std::filesystem;
+using link::LinkState;
+
+namespace {
+
+constexpr std::array<const char*, 3> kCallsigns{"SOAKA", "SOAKB", "INTRUDR"};
+constexpr std::uint64_t kCheckEveryMs = 10 * 60 * 1000;
+constexpr std::uint32_t kAnswerAfterMs = 2000;  // the operator reads the question first
+constexpr std::uint32_t kKeyingMarginMs = 2000;
+
+double ResidentMib() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+std::vector<std::uint8_t> ReadBytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool StartsWith(const std::string& s, std::string_view prefix) { return s.rfind(prefix, 0) == 0; }
+bool Contains(const std::string& s, std::string_view part) { return s.find(part) != std::string::npos; }
+
+// The longest a link may take to end once the far station is gone: an accepted file offer
+// repeated on the transfer poll interval, then the keep-alive turns on the idle one, plus a
+// burst and a question on the way.
+std::uint64_t LinkEndBoundMs(int modem_type) {
+    const link::LinkTimingSet t = link::TimingSetFor(modem_type);
+    return 11ull * t.transfer_poll_interval_ms + 6ull * t.idle_poll_interval_ms + 120000ull;
+}
+
+// A file a station offers: what the far side must end up with.
+struct Outgoing {
+    std::uint64_t step = 0;
+    std::string path;                    // as the station opened it (single-byte text)
+    std::vector<std::uint8_t> expected;  // the first kMaxTransferBytes bytes
+    bool success_seen = false;
+};
+
+struct Incoming {
+    std::uint64_t step = 0;   // the offer's step
+    fs::path file;            // on the disk
+    std::shared_ptr<Outgoing> source;
+    bool success_seen = false;
+};
+
+// A station that must be idle by `deadline` (once is enough).
+struct LinkDeadline {
+    int station;
+    std::uint64_t deadline;
+    std::string why;
+};
+
+class AirSoak {
+public:
+    explicit AirSoak(const SoakOptions& o)
+        : o_(o),
+          air_(o.seed, false),
+          schedule_(o.seed, {kCallsigns[0], kCallsigns[1]}),
+          bound_ms_(LinkEndBoundMs(o.modem_type)) {
+        report_.seed = o.seed;
+        report_.modem_type = o.modem_type;
+        end_ms_ = static_cast<std::uint64_t>(o.hours * 3600000.0);
+        quiet_ms_ = end_ms_ > bound_ms_ + 60000 ? end_ms_ - bound_ms_ - 60000 : 0;
+        content_rng_.seed(o.seed ^ 0xF11E5ull);
+    }
+
+    SoakReport Run();
+
+private:
+    void SetUp();
+    bool EveryMs();
+    void Execute(const SoakAction& a);
+    void SendFile(const SoakAction& a);
+    void GoQuiet();
+    void OnLine(int i, const station::TranscriptLine& line);
+    void AnswerQuestions(int i);
+    void CheckKeying(int i);
+    void CountBursts();
+    void CheckDeadlines();
+    void CheckFolders();
+    void SampleMemory();
+    void Compare(const Incoming& in, std::string_view what);
+    void Violation(const std::string& what);
+    void Log(const std::string& line) {
+        if (o_.log) o_.log(line);
+    }
+    WorldSnapshot Snapshot() {
+        WorldSnapshot w;
+        for (int i = 0; i < 2; ++i) {
+            w.present[static_cast<std::size_t>(i)] = present_[static_cast<std::size_t>(i)];
+            w.state[static_cast<std::size_t>(i)] = present_[static_cast<std::size_t>(i)] ? air_.At(i).Session().State() : LinkState::Idle;
+        }
+        return w;
+    }
+    bool Present(int i) const { return present_[static_cast<std::size_t>(i)]; }
+    // Whether a lost link is explained by a station that was gone or deaf within the bound.
+    bool FarGone(int i, std::uint64_t now) const {
+        for (const int s : {i, 1 - i}) {
+            const auto k = static_cast<std::size_t>(s);
+            if (!present_[k] || deaf_until_[k] != 0 || (gone_until_[k] != 0 && now < gone_until_[k] + bound_ms_)) return true;
+        }
+        return false;
+    }
+
+    const SoakOptions& o_;
+    air::AirStations air_;
+    SoakSchedule schedule_;
+    std::uint64_t bound_ms_;
+    std::uint64_t end_ms_ = 0;
+    std::uint64_t quiet_ms_ = 0;
+    bool quiet_ = false;
+    bool stop_ = false;
+    SoakReport report_;
+    std::mt19937_64 content_rng_;
+    SoakAction next_;
+    std::uint64_t last_step_ = 0;
+    std::uint64_t next_check_ms_ = kCheckEveryMs;
+
+    std::array<bool, 3> present_{true, true, true};
+    std::array<std::uint64_t, 3> back_at_{};      // a vanished station restarts then
+    std::array<std::uint64_t, 3> deaf_until_{};
+    std::array<std::uint64_t, 3> gone_until_{};   // the end of the station's last absence or deafness
+    std::array<Reply, 2> call_reply_{Reply::Yes, Reply::Yes};
+    std::array<Reply, 2> offer_reply_{Reply::Yes, Reply::Yes};
+    std::array<std::optional<std::uint64_t>, 2> question_since_{};
+    std::array<std::optional<std::uint64_t>, 3> keyed_since_{};
+    std::array<bool, 3> keyed_reported_{};
+    std::array<std::uint64_t, 3> played_{};
+    std::array<bool, 3> playing_{};
+    std::array<std::shared_ptr<Outgoing>, 2> outgoing_{};  // the last file offered
+    std::array<std::shared_ptr<Outgoing>, 2> sending_{};   // the file of the running transfer
+    std::array<Incoming, 2> receiving_{};
+    std::vector<LinkDeadline> deadlines_;
+    bool memory_baseline_ = false;
+};
+
+void AirSoak::SetUp() {
+    std::error_code ec;
+    fs::remove_all(o_.folder, ec);
+    fs::create_directories(o_.folder, ec);
+    if (ec) throw std::runtime_error(o_.folder.string() + ": cannot create (" + ec.message() + ")");
+    for (int i = 0; i < 3; ++i) {
+        air::AirStationConfig c;
+        c.callsign = kCallsigns[static_cast<std::size_t>(i)];
+        c.modem_type = o_.modem_type;
+        c.folder = o_.folder / c.callsign;
+        c.keep_transcript = false;
+        c.capture_phase_ms = i * 3;
+        // A asks before it accepts a call, B before it accepts a file: both ways are exercised.
+        c.autoconnect = i == kStationA ? 0 : 2;
+        c.autoreceive = i == kStationB ? 0 : 2;
+        c.answer = i == kIntruder ? station::AnswerPolicy::No : station::AnswerPolicy::Ask;
+        air_.Add(c);
+        fs::create_directories(c.folder / "outbox", ec);
+    }
+    air::AirPath good;
+    good.snr_db = 20.0;
+    air_.SetAllPaths(good);
+    // The third station is heard by both at a middling level and hears nothing itself.
+    air::AirPath intruder;
+    intruder.snr_db = 12.0;
+    intruder.fading = sim::FindFadingPreset("moderate");
+    intruder.freq_offset_hz = 17.0;
+    air_.Air().SetPath(kIntruder, kStationA, intruder);
+    air_.Air().SetPath(kIntruder, kStationB, intruder);
+    air_.Air().SetDeaf(kIntruder, true);
+    air_.SetLineSink([this](int i, const station::TranscriptLine& line) { OnLine(i, line); });
+}
+
+SoakReport AirSoak::Run() {
+    const auto wall_start = std::chrono::steady_clock::now();
+    SetUp();
+    next_ = schedule_.Next(0, Snapshot());
+    report_.rss_start_mib = report_.rss_max_mib = ResidentMib();
+    air_.RunUntil([this] { return EveryMs(); }, end_ms_ + 1);
+    const std::uint64_t now = air_.NowMs();
+    if (!stop_) {
+        CheckDeadlines();
+        for (int i = 0; i < 2; ++i)
+            if (air_.At(i).Session().State() != LinkState::Idle)
+                Violation(std::string(kCallsigns[static_cast<std::size_t>(i)]) + " is still " +
+                          std::string(link::LinkStateName(air_.At(i).Session().State())) + " at the end of the quiet time");
+    }
+    CheckFolders();
+    SampleMemory();
+    report_.rss_end_mib = ResidentMib();
+    report_.station_ms = now;
+    report_.steps = last_step_;
+    report_.wall_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
+    return report_;
+}
+
+bool AirSoak::EveryMs() {
+    const std::uint64_t now = air_.NowMs();
+    if (now >= end_ms_ || stop_) return true;
+    if (!quiet_ && now >= quiet_ms_) GoQuiet();
+    if (!quiet_ && now >= next_.at_ms) {
+        Execute(next_);
+        last_step_ = next_.step;
+        if (o_.stop_after_step != 0 && next_.step >= o_.stop_after_step) {
+            stop_ = true;
+            return true;
+        }
+        next_ = schedule_.Next(now, Snapshot());
+    }
+    for (int i = 0; i < 3; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        if (!present_[k] && now >= back_at_[k]) {
+            air_.Restart(i);
+            present_[k] = true;
+            gone_until_[k] = now;
+            Log("[" + std::to_string(now / 1000) + " s] " + kCallsigns[k] + " is back (a fresh start)");
+        }
+        if (deaf_until_[k] != 0 && now >= deaf_until_[k]) {
+            air_.Air().SetDeaf(i, i == kIntruder);
+            deaf_until_[k] = 0;
+            gone_until_[k] = now;
+        }
+        if (present_[k]) CheckKeying(i);
+    }
+    for (int i = 0; i < 2; ++i)
+        if (Present(i)) AnswerQuestions(i);
+    CountBursts();
+    CheckDeadlines();
+    if (now >= next_check_ms_) {
+        next_check_ms_ += kCheckEveryMs;
+        CheckFolders();
+        SampleMemory();
+        Log("[" + std::to_string(now / 1000) + " s] step " + std::to_string(last_step_) + ", files delivered " +
+            std::to_string(report_.delivered_whole) + ", links " + std::to_string(report_.links_up) + ", violations " +
+            std::to_string(report_.violations.size()));
+    }
+    return false;
+}
+
+void AirSoak::Execute(const SoakAction& a) {
+    Log(DescribeAction(a));
+    const int i = a.station;
+    const auto k = static_cast<std::size_t>(i);
+    const std::uint64_t now = air_.NowMs();
+    if (!present_[k]) return;  // nobody at that station now
+    station::Station& st = air_.At(i);
+    switch (a.kind) {
+        case ActionKind::Connect:
+            if (st.Connect(a.text)) ++report_.calls;
+            break;
+        case ActionKind::Disconnect: st.Disconnect(); break;
+        case ActionKind::Chat: st.Say(a.text); break;
+        case ActionKind::SendFile: SendFile(a); break;
+        case ActionKind::StopTransfer: st.StopTransfer(); break;
+        case ActionKind::Answers:
+            call_reply_[k] = a.calls;
+            offer_reply_[k] = a.offers;
+            break;
+        case ActionKind::Channel:
+            for (int d = 0; d < 2; ++d) {
+                const PathEpisode& e = a.paths[static_cast<std::size_t>(d)];
+                air::AirPath p;
+                p.snr_db = e.snr_db;
+                p.fading = e.fading == "none" ? std::nullopt : sim::FindFadingPreset(e.fading);
+                p.freq_offset_hz = e.offset_hz;
+                p.clock_offset_ppm = e.clock_ppm;
+                air_.Air().SetPath(d == 0 ? kStationA : kStationB, d == 0 ? kStationB : kStationA, p);
+            }
+            break;
+        case ActionKind::Deaf:
+            air_.Air().SetDeaf(i, true);
+            deaf_until_[k] = now + a.span_ms;
+            break;
+        case ActionKind::Vanish:
+            air_.Vanish(i);
+            present_[k] = false;
+            back_at_[k] = now + a.span_ms;
+            keyed_since_[k].reset();
+            question_since_[k].reset();
+            if (i < 2) deadlines_.push_back({1 - i, now + bound_ms_, std::string(kCallsigns[k]) + " vanished"});
+            break;
+        case ActionKind::Intruder: st.Connect(a.text); break;
+    }
+}
+
+void AirSoak::SendFile(const SoakAction& a) {
+    const int i = a.station;
+    station::Station& st = air_.At(i);
+    if (!st.Session().CommandEnabled(link::Command::SendFile)) return;
+    auto out = std::make_shared<Outgoing>();
+    out->step = a.step;
+    out->path = "outbox/" + a.text;
+    std::vector<std::uint8_t> bytes(a.size);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(content_rng_());
+    const fs::path disk = air_.Files(i).Resolve(out->path);
+    {
+        std::ofstream f(disk, std::ios::binary | std::ios::trunc);
+        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        if (!f) {
+            Violation("cannot write the file to send: " + disk.string());
+            return;
+        }
+    }
+    bytes.resize(std::min<std::size_t>(bytes.size(), link::kMaxTransferBytes));
+    out->expected = std::move(bytes);
+    air_.View(i).SetNextFile(out->path);
+    if (st.SendFile()) {
+        outgoing_[static_cast<std::size_t>(i)] = out;
+        ++report_.offers;
+    }
+}
+
+void AirSoak::GoQuiet() {
+    quiet_ = true;
+    const std::uint64_t now = air_.NowMs();
+    Log("[" + std::to_string(now / 1000) + " s] quiet: both operators disconnect and leave");
+    for (int i = 0; i < 2; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        if (present_[k]) air_.At(i).Disconnect();
+        call_reply_[k] = Reply::No;
+        offer_reply_[k] = Reply::No;
+        deadlines_.push_back({i, now + bound_ms_, "the schedule went quiet"});
+    }
+}
+
+void AirSoak::AnswerQuestions(int i) {
+    const auto k = static_cast<std::size_t>(i);
+    station::Station& st = air_.At(i);
+    const link::Question q = st.Session().OpenQuestion();
+    if (q != link::Question::Call && q != link::Question::FileOffer) {
+        question_since_[k].reset();
+        return;
+    }
+    const std::uint64_t now = air_.NowMs();
+    if (!question_since_[k]) question_since_[k] = now;
+    if (now - *question_since_[k] < kAnswerAfterMs) return;
+    const Reply r = q == link::Question::Call ? call_reply_[k] : offer_reply_[k];
+    if (r != Reply::Ignore) st.Answer(r == Reply::Yes);
+}
+
+void AirSoak::CheckKeying(int i) {
+    const auto k = static_cast<std::size_t>(i);
+    station::Station& st = air_.At(i);
+    const std::uint64_t now = air_.NowMs();
+    if (!st.Keyed()) {
+        keyed_since_[k].reset();
+        keyed_reported_[k] = false;
+        return;
+    }
+    if (!keyed_since_[k]) keyed_since_[k] = now;
+    const std::uint64_t allowed = std::uint64_t{st.Session().TxDurationMs()} + station::kPlaybackOverrunMs + kKeyingMarginMs;
+    if (!keyed_reported_[k] && now - *keyed_since_[k] > allowed) {
+        keyed_reported_[k] = true;
+        Violation(std::string(kCallsigns[k]) + " keyed for " + std::to_string(now - *keyed_since_[k]) +
+                  " ms, its burst lasts " + std::to_string(st.Session().TxDurationMs()) + " ms");
+    }
+}
+
+// A burst of A or B that starts while the other is on the air: a turn that may be lost.
+void AirSoak::CountBursts() {
+    std::array<bool, 2> now_playing{};
+    for (int i = 0; i < 2; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        const std::uint64_t played = air_.Air().PlayedMs(i);
+        now_playing[k] = played != played_[k];
+        played_[k] = played;
+    }
+    for (std::size_t k = 0; k < 2; ++k) {
+        if (now_playing[k] && !playing_[k]) {
+            ++report_.bursts;
+            if (playing_[1 - k]) ++report_.bursts_on_far_air;
+        }
+    }
+    for (std::size_t k = 0; k < 2; ++k) playing_[k] = now_playing[k];
+}
+
+void AirSoak::CheckDeadlines() {
+    const std::uint64_t now = air_.NowMs();
+    for (auto it = deadlines_.begin(); it != deadlines_.end();) {
+        const bool idle = !Present(it->station) || air_.At(it->station).Session().State() == LinkState::Idle;
+        if (idle) {
+            it = deadlines_.erase(it);
+        } else if (now > it->deadline) {
+            Violation(std::string(kCallsigns[static_cast<std::size_t>(it->station)]) + " still " +
+                      std::string(link::LinkStateName(air_.At(it->station).Session().State())) + " " +
+                      std::to_string(bound_ms_ / 1000) + " s after " + it->why);
+            it = deadlines_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+// Only the files the operator put in "outbox" and what arrived in "RECEIVED" (no deeper).
+void AirSoak::CheckFolders() {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(o_.folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name != kCallsigns[0] && name != kCallsigns[1] && name != kCallsigns[2])
+            Violation("unexpected " + entry.path().string());
+    }
+    for (const char* callsign : kCallsigns) {
+        const fs::path station = o_.folder / callsign;
+        for (auto it = fs::recursive_directory_iterator(station, ec); it != fs::recursive_directory_iterator();
+             it.increment(ec)) {
+            const fs::path rel = it->path().lexically_relative(station);
+            const std::string top = rel.begin()->string();
+            const auto depth = std::distance(rel.begin(), rel.end());
+            const bool folder = it->is_directory() && !it->is_symlink() && depth == 1 && (top == "outbox" || top == "RECEIVED");
+            const bool file = it->is_regular_file() && !it->is_symlink() && depth == 2 && (top == "outbox" || top == "RECEIVED");
+            const bool abonents = depth == 1 && top == "abonents.txt";
+            if (!folder && !file && !abonents) Violation("written outside RECEIVED: " + it->path().string());
+        }
+    }
+}
+
+void AirSoak::SampleMemory() {
+    const double mib = ResidentMib();
+    report_.rss_max_mib = std::max(report_.rss_max_mib, mib);
+    // Buffers, channel filters and file contents settle within the first hour.
+    if (!memory_baseline_ && air_.NowMs() >= 3600000) {
+        memory_baseline_ = true;
+        report_.rss_start_mib = mib;
+    }
+    if (memory_baseline_ && mib > report_.rss_start_mib + 64.0)
+        Violation("resident memory grew from " + std::to_string(report_.rss_start_mib) + " to " + std::to_string(mib) + " MiB");
+}
+
+void AirSoak::OnLine(int i, const station::TranscriptLine& line) {
+    if (i == kIntruder) return;
+    const auto k = static_cast<std::size_t>(i);
+    const std::string& t = line.text;
+    if (line.kind == station::LineKind::Own || line.kind == station::LineKind::Abonent ||
+        line.kind == station::LineKind::Status)
+        return;
+    const std::uint64_t now = air_.NowMs();
+    if (StartsWith(t, "Connected to '")) {
+        if (i == kStationA) ++report_.links_up;
+    } else if (StartsWith(t, "Disconnecting from '")) {
+        ++report_.disconnects;
+    } else if (Contains(t, "not answer, lost connection")) {
+        if (FarGone(i, now)) ++report_.lost_far_gone;
+        else ++report_.lost_channel;
+        Log("[" + std::to_string(now / 1000) + " s] " + kCallsigns[k] + ": " + t);
+    } else if (StartsWith(t, "Receiving file '")) {
+        Incoming in;
+        in.file = air_.Files(i).Resolve(air_.At(i).Session().ReceivePath());
+        in.source = outgoing_[1 - k];
+        in.step = in.source ? in.source->step : 0;
+        receiving_[k] = std::move(in);
+    } else if (StartsWith(t, "Sending file '")) {
+        ++report_.transfers;
+        sending_[k] = outgoing_[k];
+    } else if (Contains(t, "sended succesfully")) {
+        const Incoming& far = receiving_[1 - k];
+        if (sending_[k] && !sending_[k]->success_seen) {
+            sending_[k]->success_seen = true;
+            ++report_.sent_ok;
+        }
+        if (!sending_[k] || far.source != sending_[k])
+            Violation(std::string(kCallsigns[k]) + " reports a file sent that " + kCallsigns[1 - k] + " never accepted: " + t);
+        else
+            Compare(far, "sent");
+    } else if (Contains(t, "received succesfully")) {
+        Incoming& in = receiving_[k];
+        if (!in.source) {
+            Violation(std::string(kCallsigns[k]) + " reports a file received that was never offered: " + t);
+            return;
+        }
+        if (!in.success_seen) {
+            in.success_seen = true;
+            ++report_.delivered_whole;
+            report_.bytes_delivered += in.source->expected.size();
+        }
+        Compare(in, "received");
+    } else if (Contains(t, "is NOT completed")) {
+        ++report_.not_completed;
+    } else if (Contains(t, " was cut: ") && Contains(t, "were sent")) {
+        ++report_.cut;
+    }
+}
+
+void AirSoak::Compare(const Incoming& in, std::string_view what) {
+    ++report_.compares;
+    if (o_.before_compare) o_.before_compare(in.file);
+    const std::vector<std::uint8_t> got = ReadBytes(in.file);
+    const std::vector<std::uint8_t>& want = in.source->expected;
+    if (got == want) return;
+    std::size_t first = 0;
+    while (first < got.size() && first < want.size() && got[first] == want[first]) ++first;
+    Violation("file reported " + std::string(what) + " successfully differs: " + in.file.string() + " has " +
+              std::to_string(got.size()) + " bytes, " + std::to_string(want.size()) + " were sent (offered at step " +
+              std::to_string(in.step) + "), first difference at byte " + std::to_string(first));
+}
+
+void AirSoak::Violation(const std::string& what) {
+    const std::string line = "VIOLATION seed " + std::to_string(o_.seed) + " type " + std::to_string(o_.modem_type) +
+                             ", after step " + std::to_string(last_step_) + " at " +
+                             std::to_string(air_.NowMs() / 1000) + " s: " + what;
+    report_.violations.push_back(line);
+    Log(line);
+}
+
+}  // namespace
+
+std::string SoakReport::Summary() const {
+    char s[1536];
+    const double hours = static_cast<double>(station_ms) / 3600000.0;
+    std::snprintf(
+        s, sizeof s,
+        "seed %llu, modem type %d: %.2f h of station time in %.0f s (%.0fx real time), %llu steps\n"
+        "links: %d calls, %d links up, %d ended by Disconnect, lost %d with the far station gone or deaf, %d on the channel\n"
+        "files: %d offered, %d transfers, %d reported sent, %d delivered whole (%llu bytes), %d not completed, %d cut at 241664 bytes\n"
+        "turns: %llu bursts, %llu started while the other station was on the air (%.1f %%)\n"
+        "memory: %.1f MiB after the first hour (or at the start), %.1f at the end, %.1f at most\n"
+        "violations: %zu\n",
+        static_cast<unsigned long long>(seed), modem_type, hours, wall_seconds,
+        wall_seconds > 0 ? static_cast<double>(station_ms) / 1000.0 / wall_seconds : 0.0,
+        static_cast<unsigned long long>(steps), calls, links_up, disconnects, lost_far_gone, lost_channel, offers, transfers,
+        sent_ok, delivered_whole, static_cast<unsigned long long>(bytes_delivered), not_completed, cut,
+        static_cast<unsigned long long>(bursts), static_cast<unsigned long long>(bursts_on_far_air),
+        bursts ? 100.0 * static_cast<double>(bursts_on_far_air) / static_cast<double>(bursts) : 0.0, rss_start_mib,
+        rss_end_mib, rss_max_mib, violations.size());
+    std::string out = s;
+    for (const std::string& v : violations) out += v + "\n";
+    return out;
+}
+
+SoakReport RunAirSoak(const SoakOptions& options) { return AirSoak(options).Run(); }
+
+}  // namespace kavra::soak
