@@ -279,6 +279,14 @@ bool VirtualAir::AdvanceOneMs() {
     // Each station's millisecond of capture: the sum of what it hears of every other station.
     for (std::size_t r = 0; r < stations_.size(); ++r) {
         Endpoint& rx = *stations_[r];
+        // A station that hears nothing costs no channel: its paths wait until it hears again.
+        if (rx.deaf || rx.off) {
+            if (rx.capturing && !rx.off) {
+                pcm_.assign(kSamplesPerMs, 0);
+                rx.capture.Write(pcm_);
+            }
+            continue;
+        }
         mix_.assign(kSamplesPerMs, 0.0f);
         for (std::size_t s = 0; s < stations_.size(); ++s) {
             if (s == r) continue;
@@ -289,15 +297,14 @@ bool VirtualAir::AdvanceOneMs() {
             const std::size_t made = p.channel->Process(std::span<const float>(tx.out), std::span<float>(scratch_out_));
             p.fifo.insert(p.fifo.end(), scratch_out_.begin(), scratch_out_.begin() + static_cast<std::ptrdiff_t>(made));
             const std::size_t take = std::min(kSamplesPerMs, p.fifo.size());
-            if (!rx.deaf)
-                for (std::size_t i = 0; i < take; ++i) mix_[i] += p.fifo[i];
+            for (std::size_t i = 0; i < take; ++i) mix_[i] += p.fifo[i];
             p.fifo.erase(p.fifo.begin(), p.fifo.begin() + static_cast<std::ptrdiff_t>(take));
             // Clock offsets make a path deliver a little more or less than a millisecond's worth:
             // keep at most 10 ms waiting.
             if (p.fifo.size() > kFifoLimit)
                 p.fifo.erase(p.fifo.begin(), p.fifo.begin() + static_cast<std::ptrdiff_t>(p.fifo.size() - kFifoLimit));
         }
-        if (!rx.capturing || rx.off) continue;
+        if (!rx.capturing) continue;
         pcm_.resize(kSamplesPerMs);
         sim::ToPcm16(mix_, pcm_);
         rx.capture.Write(pcm_);
