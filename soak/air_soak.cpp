@@ -137,6 +137,7 @@ private:
     std::uint64_t next_check_ms_ = kCheckEveryMs;
 
     std::array<bool, 3> present_{true, true, true};
+    std::array<bool, 2> linked_{};  // a link was up (the station logged "Connected to")
     std::array<std::uint64_t, 3> back_at_{};      // a vanished station restarts then
     std::array<std::uint64_t, 3> deaf_until_{};
     std::array<std::uint64_t, 3> gone_until_{};   // the end of the station's last absence or deafness
@@ -290,6 +291,7 @@ void AirSoak::Execute(const SoakAction& a) {
         case ActionKind::Vanish:
             air_.Vanish(i);
             present_[k] = false;
+            if (i < 2) linked_[k] = false;
             back_at_[k] = now + a.span_ms;
             keyed_since_[k].reset();
             question_since_[k].reset();
@@ -451,12 +453,16 @@ void AirSoak::OnLine(int i, const station::TranscriptLine& line) {
         return;
     const std::uint64_t now = air_.NowMs();
     if (StartsWith(t, "Connected to '")) {
+        linked_[k] = true;
         if (i == kStationA) ++report_.links_up;
-    } else if (StartsWith(t, "Disconnecting from '")) {
-        ++report_.disconnects;
+    } else if (StartsWith(t, "Disconnecting from '") || StartsWith(t, "Disconnected from '")) {
+        if (StartsWith(t, "Disconnecting")) ++report_.disconnects;
+        linked_[k] = false;
     } else if (Contains(t, "not answer, lost connection")) {
-        if (FarGone(i, now)) ++report_.lost_far_gone;
+        if (!linked_[k]) ++report_.calls_unanswered;
+        else if (FarGone(i, now)) ++report_.lost_far_gone;
         else ++report_.lost_channel;
+        linked_[k] = false;
         Log("[" + std::to_string(now / 1000) + " s] " + kCallsigns[k] + ": " + t);
     } else if (StartsWith(t, "Receiving file '")) {
         Incoming in;
@@ -525,14 +531,14 @@ std::string SoakReport::Summary() const {
     std::snprintf(
         s, sizeof s,
         "seed %llu, modem type %d: %.2f h of station time in %.0f s (%.0fx real time), %llu steps\n"
-        "links: %d calls, %d links up, %d ended by Disconnect, lost %d with the far station gone or deaf, %d on the channel\n"
+        "links: %d calls (%d never answered), %d links up, %d ended by Disconnect, lost %d with a station gone or deaf, %d on the channel\n"
         "files: %d offered, %d transfers, %d reported sent, %d delivered whole (%llu bytes), %d not completed, %d cut at 241664 bytes\n"
         "turns: %llu bursts, %llu started while the other station was on the air (%.1f %%)\n"
         "memory: %.1f MiB after the first hour (or at the start), %.1f at the end, %.1f at most\n"
         "violations: %zu\n",
         static_cast<unsigned long long>(seed), modem_type, hours, wall_seconds,
         wall_seconds > 0 ? static_cast<double>(station_ms) / 1000.0 / wall_seconds : 0.0,
-        static_cast<unsigned long long>(steps), calls, links_up, disconnects, lost_far_gone, lost_channel, offers, transfers,
+        static_cast<unsigned long long>(steps), calls, calls_unanswered, links_up, disconnects, lost_far_gone, lost_channel, offers, transfers,
         sent_ok, delivered_whole, static_cast<unsigned long long>(bytes_delivered), not_completed, cut,
         static_cast<unsigned long long>(bursts), static_cast<unsigned long long>(bursts_on_far_air),
         bursts ? 100.0 * static_cast<double>(bursts_on_far_air) / static_cast<double>(bursts) : 0.0, rss_start_mib,

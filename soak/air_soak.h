@@ -39,6 +39,7 @@ struct SoakReport {
     std::uint64_t steps = 0;
     // Links.
     int calls = 0;            // connection attempts started
+    int calls_unanswered = 0; // attempts that ran out ("not answer" before any link)
     int links_up = 0;         // "Connected to" on the calling side
     int disconnects = 0;      // ended by an operator's Disconnect (either side)
     int lost_far_gone = 0;    // "lost connection" while the far station was gone or deaf
