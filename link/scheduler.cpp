@@ -183,6 +183,9 @@ void LinkSession::TakeTurn() {
             const std::string message = Quoted(remote_callsign_shared_.Get()) + " not answer, lost transfer file " +
                                         Quoted(offering ? send_path_shared_.Get() : receive_name_shared_.Get());
             if (!Transition(s, LinkState::Connected)) return;
+            // Back to the link's own timing: an accepted offer ran on the transfer poll interval,
+            // which would stretch every later keep-alive turn (and the end of a dead link) fourfold.
+            RestoreIdleTiming();
             ui_.AppendLog(LogKind::Error, message);
             connected_turn(true);  // sent as a keep-alive turn of Connected
             lost = false;          // a keep-alive counter run out here ends the link on the next turn

@@ -104,9 +104,22 @@ int BurstRecord::Count(ControlCode code) const {
 // ---- SimStation
 
 SimStation::SimStation(TwoStationSim& sim, int index, const LinkSettings& settings)
-    : ui(sim.now_), sim_(sim), index_(index), modem_type_(settings.modem_type) {
-    session_ = std::make_unique<LinkSession>(LinkPorts{clock_, ui, sender_, receiver_, files}, settings);
+    : ui(sim.now_), sim_(sim), index_(index), modem_type_(settings.modem_type), settings_(settings) {
+    Restart();
+}
+
+void SimStation::Restart() {
+    session_.reset();
+    session_ = std::make_unique<LinkSession>(LinkPorts{clock_, ui, sender_, receiver_, files}, settings_);
     session_->SetConnectAvailable(true);
+    keyed_ = false;
+    tx_end_ms_ = 0;
+    receiving_ = false;
+    snr_ = kSnrNone;
+    queue_.clear();
+    tx_wake_ms_ = 0;
+    sleep_ms_ = 0;
+    question_seen_ = Question::None;
 }
 
 std::uint32_t SimStation::StationClock::NowMs() { return s_.sim_.Tick(); }
@@ -271,10 +284,35 @@ void TwoStationSim::AdvanceAir() {
     if (ended) std::erase_if(air_, [this](const InFlight& f) { return now_ >= bursts_[f.record].end_ms; });
 }
 
+void TwoStationSim::SetGone(int station, bool gone) {
+    const auto k = static_cast<std::size_t>(station);
+    if (gone == gone_[k]) return;
+    gone_[k] = gone;
+    deaf_[k] = gone;
+    if (!gone) {
+        stations_[k]->Restart();
+        return;
+    }
+    Interrupt(station);
+    // Its own burst stops where it is.
+    for (InFlight& f : air_) {
+        if (bursts_[f.record].from != station) continue;
+        bursts_[f.record].lost = true;
+        SimStation& rx = this->station(f.to);
+        if (f.flag_up) {
+            rx.receiving_ = false;
+            rx.snr_ = kSnrNone;
+        }
+    }
+    std::erase_if(air_, [this, station](const InFlight& f) { return bursts_[f.record].from == station; });
+    stations_[k]->tx_end_ms_ = now_;
+    stations_[k]->keyed_ = false;
+}
+
 void TwoStationSim::Step() {
     AdvanceAir();
-    stations_[0]->Step();
-    stations_[1]->Step();
+    if (!gone_[0]) stations_[0]->Step();
+    if (!gone_[1]) stations_[1]->Step();
     ++now_;
 }
 

@@ -126,6 +126,9 @@ public:
     bool Transmitting() const;
     bool Receiving() const noexcept { return receiving_; }
 
+    // The program restarted: a fresh link layer on the same files (nothing on the air).
+    void Restart();
+
     // User actions.
     void Connect(const std::string& callsign);     // through the Connection dialog
     void SendFile(const std::string& path);        // through the file dialog
@@ -177,6 +180,7 @@ private:
     TwoStationSim& sim_;
     int index_;
     int modem_type_;
+    LinkSettings settings_;
     StationClock clock_{*this};
     Sender sender_{*this};
     Receiver receiver_{*this};
@@ -211,6 +215,9 @@ public:
     ChannelConditions& channel_to(int to) { return channel_[static_cast<std::size_t>(to)]; }
     // The far station stops hearing anything (switched off) or hears again.
     void SetDeaf(int station, bool deaf) { deaf_[static_cast<std::size_t>(station)] = deaf; }
+    // The station is gone (its program and radio off: its burst on the air ends, it neither
+    // hears nor acts) or back, as a fresh start.
+    void SetGone(int station, bool gone);
 
     void Step();
     void Run(std::uint64_t ms);
@@ -247,6 +254,7 @@ private:
     std::array<std::unique_ptr<SimStation>, 2> stations_;
     std::array<ChannelConditions, 2> channel_{};
     std::array<bool, 2> deaf_{};
+    std::array<bool, 2> gone_{};
     std::vector<BurstRecord> bursts_;
     std::vector<InFlight> air_;
     std::mt19937_64 rng_;

@@ -18,6 +18,7 @@ namespace kavra::soak {
 inline constexpr int kStationA = 0;
 inline constexpr int kStationB = 1;
 inline constexpr int kIntruder = 2;  // calls a station that is not there, over the others
+inline constexpr std::array<const char*, 3> kSoakCallsigns{"SOAKA", "SOAKB", "INTRUDR"};
 
 // What one station hears of another for a while.
 struct PathEpisode {

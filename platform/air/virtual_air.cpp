@@ -48,7 +48,12 @@ struct VirtualAir::PathState {
     int input_rate = 0;
     std::uint64_t seed = 1;
     std::vector<float> fifo;
+    std::uint32_t quiet_ms = 0;  // the sender has been silent this long
 };
+
+// A path without noise from a silent sender carries nothing once the channel's delay line has
+// emptied: it is not computed.
+constexpr std::uint32_t kQuietTailMs = 100;
 
 // ---- the sound system one station sees
 
@@ -140,6 +145,7 @@ struct VirtualAir::Endpoint {
     bool deaf = false;
     bool off = false;
     std::uint64_t played_ms = 0;
+    bool sounding = false;  // played something this millisecond
     std::chrono::steady_clock::time_point last_end{};
     std::vector<float> out;  // this millisecond's playback
 };
@@ -263,6 +269,7 @@ bool VirtualAir::AdvanceOneMs() {
         const int rate = e->playing ? e->playing->rate : e->last_rate;
         e->last_rate = rate;
         e->out.assign(static_cast<std::size_t>(rate / 1000), 0.0f);
+        e->sounding = e->playing && !e->off;
         if (!e->playing) continue;
         PlayState& ps = *e->playing;
         const std::size_t n = std::min(e->out.size(), ps.samples.size() - ps.position);
@@ -292,6 +299,11 @@ bool VirtualAir::AdvanceOneMs() {
             if (s == r) continue;
             Endpoint& tx = *stations_[s];
             PathState& p = Path(static_cast<int>(s), static_cast<int>(r));
+            p.quiet_ms = tx.sounding ? 0 : p.quiet_ms + 1;
+            if (!p.path.snr_db && p.quiet_ms > kQuietTailMs) {
+                p.fifo.clear();
+                continue;
+            }
             if (!p.channel || p.input_rate != tx.last_rate) RebuildChannel(p, tx.last_rate);
             scratch_out_.resize(p.channel->MaxOutput(tx.out.size()));
             const std::size_t made = p.channel->Process(std::span<const float>(tx.out), std::span<float>(scratch_out_));

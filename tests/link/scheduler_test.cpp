@@ -137,6 +137,10 @@ TEST(Turns, FileAcceptedGivesUpAfterTenReplies) {
     ExpectKeepAliveTurn(h.Last());
     EXPECT_EQ(h.ui.log.back().text, "'EF2GH' not answer, lost transfer file 'doc.txt'");
     EXPECT_EQ(h.session.State(), LinkState::Connected);
+    // The link polls on its idle interval again, not on the transfer's (a dead link would
+    // otherwise take four times as long to end).
+    EXPECT_EQ(h.session.PollInterval(), 12000u);
+    EXPECT_EQ(h.session.ReplyDelay(), 4000u);
 }
 
 TEST(Turns, OfferReceivedDoesNotCountKeepAliveWhileTheUserDecides) {

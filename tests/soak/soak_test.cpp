@@ -2,9 +2,7 @@
 // from what was sent is reported with the seed and the step that lead to it.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
-#include "soak/air_soak.h"
+#include "soak/soak_run.h"
 
 namespace kavra::soak {
 namespace {
@@ -14,16 +12,13 @@ TEST(Soak, ReplaysFromItsSeedAndCatchesAFileThatDiffers) {
     o.seed = 5;
     o.hours = 0.5;
     o.folder = testing::TempDir() + "kavra-soak-replay";
-    const SoakReport first = RunAirSoak(o);
+    const SoakReport first = RunSoak(o);
     EXPECT_TRUE(first.Passed()) << first.Summary();
     ASSERT_GT(first.compares, 0) << "no file was compared in this run: pick another seed\n" << first.Summary();
 
     // The same seed again, with every received file damaged just before it is compared.
-    o.before_compare = [](const std::filesystem::path& file) {
-        std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary | std::ios::app);
-        f << 'X';
-    };
-    const SoakReport second = RunAirSoak(o);
+    o.before_compare = [](std::vector<std::uint8_t>& bytes) { bytes.push_back('X'); };
+    const SoakReport second = RunSoak(o);
     EXPECT_EQ(second.steps, first.steps);
     EXPECT_EQ(second.bursts, first.bursts);
     EXPECT_EQ(second.links_up, first.links_up);

@@ -1,6 +1,7 @@
-// A soak run: two stations and a third one on virtual air, the whole stack (transmitters, HF
-// channel, receivers, receive pipeline, link layer, files on disk), driven by a seeded schedule
-// for hours of station time, with the invariants a radio operator relies on checked all along:
+// A soak run: two stations (and a third on virtual air) driven by a seeded schedule for hours of
+// station time, either the whole stack on virtual air (transmitters, HF channel, receivers,
+// receive pipeline, link layer, files on disk) or the link layer's block-level simulation, with
+// the invariants a radio operator relies on checked all along:
 // - every file either side reports as sent or received successfully is byte-identical on the
 //   receiving side (the first 241664 bytes of a larger one);
 // - nothing is written in a station's folder outside "RECEIVED";
@@ -13,6 +14,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <vector>
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,15 +22,17 @@
 namespace kavra::soak {
 
 struct SoakOptions {
+    bool block_level = false;           // the link layer's simulation instead of virtual air
     std::uint64_t seed = 1;
     int modem_type = 0;
     double hours = 1.0;                 // station time, the quiet end included
     std::filesystem::path folder = "out/soak";
     std::uint64_t stop_after_step = 0;  // 0: run the whole schedule
+    bool transcript = false;            // every station's log lines go to `log` too
     // Progress and every action, one line each (none when empty).
     std::function<void(const std::string&)> log;
-    // Called with the received file's path just before it is compared (tests break files here).
-    std::function<void(const std::filesystem::path&)> before_compare;
+    // Called with a received file's bytes just before they are compared (tests break them here).
+    std::function<void(std::vector<std::uint8_t>&)> before_compare;
 };
 
 struct SoakReport {
@@ -66,6 +70,6 @@ struct SoakReport {
     std::string Summary() const;
 };
 
-SoakReport RunAirSoak(const SoakOptions& options);
+SoakReport RunSoak(const SoakOptions& options);
 
 }  // namespace kavra::soak

@@ -1,4 +1,4 @@
-#include "soak/air_soak.h"
+#include "soak/soak_run.h"
 
 #include <unistd.h>
 
@@ -9,8 +9,8 @@
 #include <optional>
 #include <random>
 
-#include "link/text_1251.h"
-#include "platform/air/air_stations.h"
+#include "soak/air_world.h"
+#include "soak/block_world.h"
 #include "soak/soak_schedule.h"
 
 namespace kavra::soak {
@@ -20,7 +20,7 @@ using link::LinkState;
 
 namespace {
 
-constexpr std::array<const char*, 3> kCallsigns{"SOAKA", "SOAKB", "INTRUDR"};
+constexpr const auto& kCallsigns = kSoakCallsigns;
 constexpr std::uint64_t kCheckEveryMs = 10 * 60 * 1000;
 constexpr std::uint32_t kAnswerAfterMs = 2000;  // the operator reads the question first
 constexpr std::uint32_t kKeyingMarginMs = 2000;
@@ -30,11 +30,6 @@ double ResidentMib() {
     long pages = 0, resident = 0;
     statm >> pages >> resident;
     return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
-
-std::vector<std::uint8_t> ReadBytes(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool StartsWith(const std::string& s, std::string_view prefix) { return s.rfind(prefix, 0) == 0; }
@@ -58,7 +53,8 @@ struct Outgoing {
 
 struct Incoming {
     std::uint64_t step = 0;   // the offer's step
-    fs::path file;            // on the disk
+    int station = 0;
+    std::string path;         // as the receiving station stored it
     std::shared_ptr<Outgoing> source;
     bool success_seen = false;
 };
@@ -70,29 +66,26 @@ struct LinkDeadline {
     std::string why;
 };
 
-class AirSoak {
+class SoakRunner {
 public:
-    explicit AirSoak(const SoakOptions& o)
-        : o_(o),
-          air_(o.seed, false),
-          schedule_(o.seed, {kCallsigns[0], kCallsigns[1]}),
-          bound_ms_(LinkEndBoundMs(o.modem_type)) {
+    SoakRunner(const SoakOptions& o, SoakWorld& world)
+        : o_(o), world_(world), schedule_(o.seed, {kCallsigns[0], kCallsigns[1]}), bound_ms_(LinkEndBoundMs(o.modem_type)) {
         report_.seed = o.seed;
         report_.modem_type = o.modem_type;
         end_ms_ = static_cast<std::uint64_t>(o.hours * 3600000.0);
         quiet_ms_ = end_ms_ > bound_ms_ + 60000 ? end_ms_ - bound_ms_ - 60000 : 0;
         content_rng_.seed(o.seed ^ 0xF11E5ull);
+        stations_ = world.StationCount();
     }
 
     SoakReport Run();
 
 private:
-    void SetUp();
     bool EveryMs();
     void Execute(const SoakAction& a);
     void SendFile(const SoakAction& a);
     void GoQuiet();
-    void OnLine(int i, const station::TranscriptLine& line);
+    void OnLine(int i, const std::string& t);
     void AnswerQuestions(int i);
     void CheckKeying(int i);
     void CountBursts();
@@ -107,8 +100,9 @@ private:
     WorldSnapshot Snapshot() {
         WorldSnapshot w;
         for (int i = 0; i < 2; ++i) {
-            w.present[static_cast<std::size_t>(i)] = present_[static_cast<std::size_t>(i)];
-            w.state[static_cast<std::size_t>(i)] = present_[static_cast<std::size_t>(i)] ? air_.At(i).Session().State() : LinkState::Idle;
+            const auto k = static_cast<std::size_t>(i);
+            w.present[k] = present_[k];
+            w.state[k] = present_[k] ? world_.Session(i).State() : LinkState::Idle;
         }
         return w;
     }
@@ -123,9 +117,10 @@ private:
     }
 
     const SoakOptions& o_;
-    air::AirStations air_;
+    SoakWorld& world_;
     SoakSchedule schedule_;
     std::uint64_t bound_ms_;
+    int stations_ = 2;
     std::uint64_t end_ms_ = 0;
     std::uint64_t quiet_ms_ = 0;
     bool quiet_ = false;
@@ -146,8 +141,7 @@ private:
     std::array<std::optional<std::uint64_t>, 2> question_since_{};
     std::array<std::optional<std::uint64_t>, 3> keyed_since_{};
     std::array<bool, 3> keyed_reported_{};
-    std::array<std::uint64_t, 3> played_{};
-    std::array<bool, 3> playing_{};
+    std::array<bool, 2> on_air_{};
     std::array<std::shared_ptr<Outgoing>, 2> outgoing_{};  // the last file offered
     std::array<std::shared_ptr<Outgoing>, 2> sending_{};   // the file of the running transfer
     std::array<Incoming, 2> receiving_{};
@@ -155,52 +149,19 @@ private:
     bool memory_baseline_ = false;
 };
 
-void AirSoak::SetUp() {
-    std::error_code ec;
-    fs::remove_all(o_.folder, ec);
-    fs::create_directories(o_.folder, ec);
-    if (ec) throw std::runtime_error(o_.folder.string() + ": cannot create (" + ec.message() + ")");
-    for (int i = 0; i < 3; ++i) {
-        air::AirStationConfig c;
-        c.callsign = kCallsigns[static_cast<std::size_t>(i)];
-        c.modem_type = o_.modem_type;
-        c.folder = o_.folder / c.callsign;
-        c.keep_transcript = false;
-        c.capture_phase_ms = i * 3;
-        // A asks before it accepts a call, B before it accepts a file: both ways are exercised.
-        c.autoconnect = i == kStationA ? 0 : 2;
-        c.autoreceive = i == kStationB ? 0 : 2;
-        c.answer = i == kIntruder ? station::AnswerPolicy::No : station::AnswerPolicy::Ask;
-        air_.Add(c);
-        fs::create_directories(c.folder / "outbox", ec);
-    }
-    air::AirPath good;
-    good.snr_db = 20.0;
-    air_.SetAllPaths(good);
-    // The third station is heard by both at a middling level and hears nothing itself.
-    air::AirPath intruder;
-    intruder.snr_db = 12.0;
-    intruder.fading = sim::FindFadingPreset("moderate");
-    intruder.freq_offset_hz = 17.0;
-    air_.Air().SetPath(kIntruder, kStationA, intruder);
-    air_.Air().SetPath(kIntruder, kStationB, intruder);
-    air_.Air().SetDeaf(kIntruder, true);
-    air_.SetLineSink([this](int i, const station::TranscriptLine& line) { OnLine(i, line); });
-}
-
-SoakReport AirSoak::Run() {
+SoakReport SoakRunner::Run() {
     const auto wall_start = std::chrono::steady_clock::now();
-    SetUp();
+    world_.SetLogSink([this](int i, const std::string& text) { OnLine(i, text); });
     next_ = schedule_.Next(0, Snapshot());
     report_.rss_start_mib = report_.rss_max_mib = ResidentMib();
-    air_.RunUntil([this] { return EveryMs(); }, end_ms_ + 1);
-    const std::uint64_t now = air_.NowMs();
+    world_.RunUntil([this] { return EveryMs(); }, end_ms_ + 1);
+    const std::uint64_t now = world_.NowMs();
     if (!stop_) {
         CheckDeadlines();
         for (int i = 0; i < 2; ++i)
-            if (air_.At(i).Session().State() != LinkState::Idle)
+            if (Present(i) && world_.Session(i).State() != LinkState::Idle)
                 Violation(std::string(kCallsigns[static_cast<std::size_t>(i)]) + " is still " +
-                          std::string(link::LinkStateName(air_.At(i).Session().State())) + " at the end of the quiet time");
+                          std::string(link::LinkStateName(world_.Session(i).State())) + " at the end of the quiet time");
     }
     CheckFolders();
     SampleMemory();
@@ -211,8 +172,8 @@ SoakReport AirSoak::Run() {
     return report_;
 }
 
-bool AirSoak::EveryMs() {
-    const std::uint64_t now = air_.NowMs();
+bool SoakRunner::EveryMs() {
+    const std::uint64_t now = world_.NowMs();
     if (now >= end_ms_ || stop_) return true;
     if (!quiet_ && now >= quiet_ms_) GoQuiet();
     if (!quiet_ && now >= next_.at_ms) {
@@ -224,16 +185,16 @@ bool AirSoak::EveryMs() {
         }
         next_ = schedule_.Next(now, Snapshot());
     }
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < stations_; ++i) {
         const auto k = static_cast<std::size_t>(i);
         if (!present_[k] && now >= back_at_[k]) {
-            air_.Restart(i);
+            world_.Restart(i);
             present_[k] = true;
             gone_until_[k] = now;
             Log("[" + std::to_string(now / 1000) + " s] " + kCallsigns[k] + " is back (a fresh start)");
         }
         if (deaf_until_[k] != 0 && now >= deaf_until_[k]) {
-            air_.Air().SetDeaf(i, i == kIntruder);
+            world_.SetDeaf(i, false);
             deaf_until_[k] = 0;
             gone_until_[k] = now;
         }
@@ -254,153 +215,129 @@ bool AirSoak::EveryMs() {
     return false;
 }
 
-void AirSoak::Execute(const SoakAction& a) {
+void SoakRunner::Execute(const SoakAction& a) {
     Log(DescribeAction(a));
     const int i = a.station;
     const auto k = static_cast<std::size_t>(i);
-    const std::uint64_t now = air_.NowMs();
-    if (!present_[k]) return;  // nobody at that station now
-    station::Station& st = air_.At(i);
+    const std::uint64_t now = world_.NowMs();
+    if (i >= stations_ || !present_[k]) return;  // nobody at that station now
     switch (a.kind) {
         case ActionKind::Connect:
-            if (st.Connect(a.text)) ++report_.calls;
+            if (world_.Connect(i, a.text)) ++report_.calls;
             break;
-        case ActionKind::Disconnect: st.Disconnect(); break;
-        case ActionKind::Chat: st.Say(a.text); break;
+        case ActionKind::Disconnect: world_.Disconnect(i); break;
+        case ActionKind::Chat: world_.Say(i, a.text); break;
         case ActionKind::SendFile: SendFile(a); break;
-        case ActionKind::StopTransfer: st.StopTransfer(); break;
+        case ActionKind::StopTransfer: world_.StopTransfer(i); break;
         case ActionKind::Answers:
             call_reply_[k] = a.calls;
             offer_reply_[k] = a.offers;
             break;
         case ActionKind::Channel:
-            for (int d = 0; d < 2; ++d) {
-                const PathEpisode& e = a.paths[static_cast<std::size_t>(d)];
-                air::AirPath p;
-                p.snr_db = e.snr_db;
-                p.fading = e.fading == "none" ? std::nullopt : sim::FindFadingPreset(e.fading);
-                p.freq_offset_hz = e.offset_hz;
-                p.clock_offset_ppm = e.clock_ppm;
-                air_.Air().SetPath(d == 0 ? kStationA : kStationB, d == 0 ? kStationB : kStationA, p);
-            }
+            world_.SetPath(kStationA, kStationB, a.paths[0]);
+            world_.SetPath(kStationB, kStationA, a.paths[1]);
             break;
         case ActionKind::Deaf:
-            air_.Air().SetDeaf(i, true);
+            world_.SetDeaf(i, true);
             deaf_until_[k] = now + a.span_ms;
             break;
         case ActionKind::Vanish:
-            air_.Vanish(i);
+            world_.Vanish(i);
             present_[k] = false;
             if (i < 2) linked_[k] = false;
             back_at_[k] = now + a.span_ms;
             keyed_since_[k].reset();
-            question_since_[k].reset();
+            if (i < 2) question_since_[k].reset();
             if (i < 2) deadlines_.push_back({1 - i, now + bound_ms_, std::string(kCallsigns[k]) + " vanished"});
             break;
-        case ActionKind::Intruder: st.Connect(a.text); break;
+        case ActionKind::Intruder: world_.Connect(i, a.text); break;
     }
 }
 
-void AirSoak::SendFile(const SoakAction& a) {
+void SoakRunner::SendFile(const SoakAction& a) {
     const int i = a.station;
-    station::Station& st = air_.At(i);
-    if (!st.Session().CommandEnabled(link::Command::SendFile)) return;
+    if (!world_.Session(i).CommandEnabled(link::Command::SendFile)) return;
     auto out = std::make_shared<Outgoing>();
     out->step = a.step;
     out->path = "outbox/" + a.text;
     std::vector<std::uint8_t> bytes(a.size);
     for (auto& b : bytes) b = static_cast<std::uint8_t>(content_rng_());
-    const fs::path disk = air_.Files(i).Resolve(out->path);
-    {
-        std::ofstream f(disk, std::ios::binary | std::ios::trunc);
-        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        if (!f) {
-            Violation("cannot write the file to send: " + disk.string());
-            return;
-        }
-    }
+    const bool offered = world_.SendFile(i, out->path, bytes);
     bytes.resize(std::min<std::size_t>(bytes.size(), link::kMaxTransferBytes));
     out->expected = std::move(bytes);
-    air_.View(i).SetNextFile(out->path);
-    if (st.SendFile()) {
+    if (offered) {
         outgoing_[static_cast<std::size_t>(i)] = out;
         ++report_.offers;
     }
 }
 
-void AirSoak::GoQuiet() {
+void SoakRunner::GoQuiet() {
     quiet_ = true;
-    const std::uint64_t now = air_.NowMs();
+    const std::uint64_t now = world_.NowMs();
     Log("[" + std::to_string(now / 1000) + " s] quiet: both operators disconnect and leave");
     for (int i = 0; i < 2; ++i) {
         const auto k = static_cast<std::size_t>(i);
-        if (present_[k]) air_.At(i).Disconnect();
+        if (present_[k]) world_.Disconnect(i);
         call_reply_[k] = Reply::No;
         offer_reply_[k] = Reply::No;
         deadlines_.push_back({i, now + bound_ms_, "the schedule went quiet"});
     }
 }
 
-void AirSoak::AnswerQuestions(int i) {
+void SoakRunner::AnswerQuestions(int i) {
     const auto k = static_cast<std::size_t>(i);
-    station::Station& st = air_.At(i);
-    const link::Question q = st.Session().OpenQuestion();
+    const link::Question q = world_.Session(i).OpenQuestion();
     if (q != link::Question::Call && q != link::Question::FileOffer) {
         question_since_[k].reset();
         return;
     }
-    const std::uint64_t now = air_.NowMs();
+    const std::uint64_t now = world_.NowMs();
     if (!question_since_[k]) question_since_[k] = now;
     if (now - *question_since_[k] < kAnswerAfterMs) return;
     const Reply r = q == link::Question::Call ? call_reply_[k] : offer_reply_[k];
-    if (r != Reply::Ignore) st.Answer(r == Reply::Yes);
+    if (r != Reply::Ignore) world_.Answer(i, r == Reply::Yes);
 }
 
-void AirSoak::CheckKeying(int i) {
+void SoakRunner::CheckKeying(int i) {
     const auto k = static_cast<std::size_t>(i);
-    station::Station& st = air_.At(i);
-    const std::uint64_t now = air_.NowMs();
-    if (!st.Keyed()) {
+    const std::uint64_t now = world_.NowMs();
+    if (!world_.Keyed(i)) {
         keyed_since_[k].reset();
         keyed_reported_[k] = false;
         return;
     }
     if (!keyed_since_[k]) keyed_since_[k] = now;
-    const std::uint64_t allowed = std::uint64_t{st.Session().TxDurationMs()} + station::kPlaybackOverrunMs + kKeyingMarginMs;
+    const std::uint32_t burst = world_.Session(i).TxDurationMs();
+    const std::uint64_t allowed = std::uint64_t{burst} + station::kPlaybackOverrunMs + kKeyingMarginMs;
     if (!keyed_reported_[k] && now - *keyed_since_[k] > allowed) {
         keyed_reported_[k] = true;
         Violation(std::string(kCallsigns[k]) + " keyed for " + std::to_string(now - *keyed_since_[k]) +
-                  " ms, its burst lasts " + std::to_string(st.Session().TxDurationMs()) + " ms");
+                  " ms, its burst lasts " + std::to_string(burst) + " ms");
     }
 }
 
 // A burst of A or B that starts while the other is on the air: a turn that may be lost.
-void AirSoak::CountBursts() {
-    std::array<bool, 2> now_playing{};
-    for (int i = 0; i < 2; ++i) {
-        const auto k = static_cast<std::size_t>(i);
-        const std::uint64_t played = air_.Air().PlayedMs(i);
-        now_playing[k] = played != played_[k];
-        played_[k] = played;
-    }
+void SoakRunner::CountBursts() {
+    std::array<bool, 2> now_on{};
+    for (int i = 0; i < 2; ++i) now_on[static_cast<std::size_t>(i)] = Present(i) && world_.OnAir(i);
     for (std::size_t k = 0; k < 2; ++k) {
-        if (now_playing[k] && !playing_[k]) {
+        if (now_on[k] && !on_air_[k]) {
             ++report_.bursts;
-            if (playing_[1 - k]) ++report_.bursts_on_far_air;
+            if (on_air_[1 - k]) ++report_.bursts_on_far_air;
         }
     }
-    for (std::size_t k = 0; k < 2; ++k) playing_[k] = now_playing[k];
+    on_air_ = now_on;
 }
 
-void AirSoak::CheckDeadlines() {
-    const std::uint64_t now = air_.NowMs();
+void SoakRunner::CheckDeadlines() {
+    const std::uint64_t now = world_.NowMs();
     for (auto it = deadlines_.begin(); it != deadlines_.end();) {
-        const bool idle = !Present(it->station) || air_.At(it->station).Session().State() == LinkState::Idle;
+        const bool idle = !Present(it->station) || world_.Session(it->station).State() == LinkState::Idle;
         if (idle) {
             it = deadlines_.erase(it);
         } else if (now > it->deadline) {
             Violation(std::string(kCallsigns[static_cast<std::size_t>(it->station)]) + " still " +
-                      std::string(link::LinkStateName(air_.At(it->station).Session().State())) + " " +
+                      std::string(link::LinkStateName(world_.Session(it->station).State())) + " " +
                       std::to_string(bound_ms_ / 1000) + " s after " + it->why);
             it = deadlines_.erase(it);
         } else {
@@ -409,34 +346,15 @@ void AirSoak::CheckDeadlines() {
     }
 }
 
-// Only the files the operator put in "outbox" and what arrived in "RECEIVED" (no deeper).
-void AirSoak::CheckFolders() {
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(o_.folder, ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name != kCallsigns[0] && name != kCallsigns[1] && name != kCallsigns[2])
-            Violation("unexpected " + entry.path().string());
-    }
-    for (const char* callsign : kCallsigns) {
-        const fs::path station = o_.folder / callsign;
-        for (auto it = fs::recursive_directory_iterator(station, ec); it != fs::recursive_directory_iterator();
-             it.increment(ec)) {
-            const fs::path rel = it->path().lexically_relative(station);
-            const std::string top = rel.begin()->string();
-            const auto depth = std::distance(rel.begin(), rel.end());
-            const bool folder = it->is_directory() && !it->is_symlink() && depth == 1 && (top == "outbox" || top == "RECEIVED");
-            const bool file = it->is_regular_file() && !it->is_symlink() && depth == 2 && (top == "outbox" || top == "RECEIVED");
-            const bool abonents = depth == 1 && top == "abonents.txt";
-            if (!folder && !file && !abonents) Violation("written outside RECEIVED: " + it->path().string());
-        }
-    }
+void SoakRunner::CheckFolders() {
+    for (const std::string& stray : world_.StrayFiles()) Violation("written outside RECEIVED: " + stray);
 }
 
-void AirSoak::SampleMemory() {
+void SoakRunner::SampleMemory() {
     const double mib = ResidentMib();
     report_.rss_max_mib = std::max(report_.rss_max_mib, mib);
     // Buffers, channel filters and file contents settle within the first hour.
-    if (!memory_baseline_ && air_.NowMs() >= 3600000) {
+    if (!memory_baseline_ && world_.NowMs() >= 3600000) {
         memory_baseline_ = true;
         report_.rss_start_mib = mib;
     }
@@ -444,14 +362,11 @@ void AirSoak::SampleMemory() {
         Violation("resident memory grew from " + std::to_string(report_.rss_start_mib) + " to " + std::to_string(mib) + " MiB");
 }
 
-void AirSoak::OnLine(int i, const station::TranscriptLine& line) {
-    if (i == kIntruder) return;
+void SoakRunner::OnLine(int i, const std::string& t) {
+    if (i >= 2) return;
     const auto k = static_cast<std::size_t>(i);
-    const std::string& t = line.text;
-    if (line.kind == station::LineKind::Own || line.kind == station::LineKind::Abonent ||
-        line.kind == station::LineKind::Status)
-        return;
-    const std::uint64_t now = air_.NowMs();
+    const std::uint64_t now = world_.NowMs();
+    if (o_.transcript) Log("  " + std::to_string(now) + " " + kCallsigns[k] + " | " + t);
     if (StartsWith(t, "Connected to '")) {
         linked_[k] = true;
         if (i == kStationA) ++report_.links_up;
@@ -466,7 +381,8 @@ void AirSoak::OnLine(int i, const station::TranscriptLine& line) {
         Log("[" + std::to_string(now / 1000) + " s] " + kCallsigns[k] + ": " + t);
     } else if (StartsWith(t, "Receiving file '")) {
         Incoming in;
-        in.file = air_.Files(i).Resolve(air_.At(i).Session().ReceivePath());
+        in.station = i;
+        in.path = world_.Session(i).ReceivePath();
         in.source = outgoing_[1 - k];
         in.step = in.source ? in.source->step : 0;
         receiving_[k] = std::move(in);
@@ -502,23 +418,23 @@ void AirSoak::OnLine(int i, const station::TranscriptLine& line) {
     }
 }
 
-void AirSoak::Compare(const Incoming& in, std::string_view what) {
+void SoakRunner::Compare(const Incoming& in, std::string_view what) {
     ++report_.compares;
-    if (o_.before_compare) o_.before_compare(in.file);
-    const std::vector<std::uint8_t> got = ReadBytes(in.file);
+    std::vector<std::uint8_t> got = world_.ReadFile(in.station, in.path);
+    if (o_.before_compare) o_.before_compare(got);
     const std::vector<std::uint8_t>& want = in.source->expected;
     if (got == want) return;
     std::size_t first = 0;
     while (first < got.size() && first < want.size() && got[first] == want[first]) ++first;
-    Violation("file reported " + std::string(what) + " successfully differs: " + in.file.string() + " has " +
-              std::to_string(got.size()) + " bytes, " + std::to_string(want.size()) + " were sent (offered at step " +
-              std::to_string(in.step) + "), first difference at byte " + std::to_string(first));
+    Violation("file reported " + std::string(what) + " successfully differs: " + world_.Where(in.station, in.path) +
+              " has " + std::to_string(got.size()) + " bytes, " + std::to_string(want.size()) +
+              " were sent (offered at step " + std::to_string(in.step) + "), first difference at byte " + std::to_string(first));
 }
 
-void AirSoak::Violation(const std::string& what) {
+void SoakRunner::Violation(const std::string& what) {
     const std::string line = "VIOLATION seed " + std::to_string(o_.seed) + " type " + std::to_string(o_.modem_type) +
-                             ", after step " + std::to_string(last_step_) + " at " +
-                             std::to_string(air_.NowMs() / 1000) + " s: " + what;
+                             (o_.block_level ? " (block level)" : "") + ", after step " + std::to_string(last_step_) +
+                             " at " + std::to_string(world_.NowMs() / 1000) + " s: " + what;
     report_.violations.push_back(line);
     Log(line);
 }
@@ -548,6 +464,13 @@ std::string SoakReport::Summary() const {
     return out;
 }
 
-SoakReport RunAirSoak(const SoakOptions& options) { return AirSoak(options).Run(); }
+SoakReport RunSoak(const SoakOptions& options) {
+    std::unique_ptr<SoakWorld> world;
+    if (options.block_level)
+        world = std::make_unique<BlockWorld>(options.seed, options.modem_type);
+    else
+        world = std::make_unique<AirWorld>(options.seed, options.modem_type, options.folder);
+    return SoakRunner(options, *world).Run();
+}
 
 }  // namespace kavra::soak
