@@ -257,6 +257,7 @@ void LinkSession::FinishSendFile(bool accepted) {
     std::copy(name.begin(), name.end(), payload.begin() + 4);
     SetPending(BuildLinkBlock(static_cast<int>(ControlCode::FileOffer), 0, payload));
     ResetCounter(Retry::FileOffers);
+    offer_sent_.store(0, std::memory_order_relaxed);
     if (!Transition(LinkState::Connected, LinkState::Offering)) return;
     Log(LogKind::System, "Request for sending file " + Quoted(FileName()) + " to " + Quoted(remote_callsign_) + "...");
     PublishCommands();

@@ -189,6 +189,9 @@ private:
     void OnFileReply(const ReceivedBlock& b);
     void OnDataBlock(const ReceivedBlock& b);
     void OnTransferEnd(const ReceivedBlock& b);
+    void CloseTransfer(LinkState from);
+    bool SameOffer(const ReceivedBlock& b) const;
+    bool HeardSinceOffer() const noexcept;
     void OnBlockAck(const ReceivedBlock& b);
     void OnSignalReport(const ReceivedBlock& b);
     void FinishCall(bool accepted);
@@ -281,6 +284,10 @@ private:
     // poll in the control mode rather than a data turn (the sender has left the transfer).
     std::atomic<std::uint32_t> last_piece_{0};
     std::atomic<std::int32_t> poll_heard_{0};
+    // The sending side: when its first burst with the current offer ended (a reply heard before
+    // then answers an earlier offer, not this one).
+    std::atomic<std::int32_t> offer_sent_{0};
+    std::atomic<std::uint32_t> offer_end_tick_{0};
     std::atomic<std::int32_t> file_progress_{0};
     std::uint32_t start_tick_ = 0;
     std::uint32_t end_tick_ = 0;

@@ -109,15 +109,37 @@ void LinkSession::OnSignalReport(const ReceivedBlock& b) {
 
 // ---- file transfer, receiving side
 
+namespace {
+// The offer's size and name, as offered.
+std::uint32_t OfferedSize(const ReceivedBlock& b) {
+    return static_cast<std::uint32_t>(b.payload[0]) | static_cast<std::uint32_t>(b.payload[1]) << 8 |
+           static_cast<std::uint32_t>(b.payload[2]) << 16 | static_cast<std::uint32_t>(b.payload[3]) << 24;
+}
+std::string OfferedName(const ReceivedBlock& b) {
+    std::string offered;
+    for (std::size_t i = 4; i < kPayloadArea && b.payload[i] != 0; ++i) offered.push_back(static_cast<char>(b.payload[i]));
+    return offered;
+}
+}  // namespace
+
+bool LinkSession::SameOffer(const ReceivedBlock& b) const {
+    return OfferedSize(b) == offered_size_ && SafeReceiveName(OfferedName(b)) == receive_name_;
+}
+
 void LinkSession::OnFileOffer(const ReceivedBlock& b) {
     if (State() == LinkState::Accepted) CompleteAcceptance();
+    // A sender offers only from Connected.  An offer of another file heard while this station
+    // still waits for the data of an earlier one, or receives it, means the sender has given that
+    // one up (it never heard the acceptance, or its TransferEnd was lost): the earlier transfer
+    // ends here, so that no piece of the new file is written into the old one.  The same offer
+    // again only says the sender has not heard the acceptance yet.
+    const LinkState s = State();
+    if ((s == LinkState::FileAccepted && !SameOffer(b)) || s == LinkState::ReceivingFile) CloseTransfer(s);
     if (State() != LinkState::Connected) return;
     if (!Transition(LinkState::Connected, LinkState::OfferReceived)) return;
     PublishCommands();
-    offered_size_ = static_cast<std::uint32_t>(b.payload[0]) | static_cast<std::uint32_t>(b.payload[1]) << 8 |
-                    static_cast<std::uint32_t>(b.payload[2]) << 16 | static_cast<std::uint32_t>(b.payload[3]) << 24;
-    std::string offered;
-    for (std::size_t i = 4; i < kPayloadArea && b.payload[i] != 0; ++i) offered.push_back(static_cast<char>(b.payload[i]));
+    offered_size_ = OfferedSize(b);
+    const std::string offered = OfferedName(b);
     receive_name_ = SafeReceiveName(offered);
     receive_name_shared_.Set(receive_name_);
     if (receive_name_ != offered)
@@ -221,6 +243,11 @@ void LinkSession::OnTransferEnd(const ReceivedBlock& b) {
     const LinkState s = State();
     if (s != LinkState::SendingFile && s != LinkState::FileAccepted && s != LinkState::ReceivingFile) return;
     if (ReadCallsignField(Field(b, 0, kCallsignBytes)) != remote_callsign_) return;
+    CloseTransfer(s);
+}
+
+// The transfer ends without a TransferEnd of this station's: reports how far it got.
+void LinkSession::CloseTransfer(LinkState s) {
     if (!Transition(s, LinkState::Connected)) return;
     end_tick_ = clock_.NowMs();
     const bool sending = s == LinkState::SendingFile;
@@ -254,6 +281,9 @@ void LinkSession::OnFileReply(const ReceivedBlock& b) {
         return;
     }
     if (s != LinkState::Offering || !matches) return;
+    // A reply in a burst that began before this offer was on the air answers an earlier offer
+    // (one given up, whose acceptance the far station still repeats).
+    if (!HeardSinceOffer()) return;
     if (b.payload[kCallsignBytes] != 0) {
         first_burst_.store(1, std::memory_order_relaxed);
         ResetCounter(Retry::DataBursts);
@@ -306,6 +336,12 @@ void LinkSession::CompleteSend(LinkState from) {
                              std::to_string(average_speed_) + " bits/sec");
     if (send_size_ > kMaxTransferBytes) Log(LogKind::Error, CutNotice(FileName(), "sent"));
     PublishCommands();
+}
+
+bool LinkSession::HeardSinceOffer() const noexcept {
+    if (offer_sent_.load(std::memory_order_acquire) == 0) return false;
+    const std::uint32_t since = rx_start_tick_.load(std::memory_order_relaxed) - offer_end_tick_.load(std::memory_order_relaxed);
+    return static_cast<std::int32_t>(since) >= 0;
 }
 
 void LinkSession::ResendTransferEnd() {

@@ -228,6 +228,10 @@ void LinkSession::TakeTurn() {
     const std::uint32_t duration = sender_.StartBurst(std::span<const std::uint8_t>(burst_.data(), burst_length_), mode);
     tx_duration_ms_.store(duration, std::memory_order_relaxed);
     tx_start_tick_.store(clock_.NowMs(), std::memory_order_relaxed);
+    if (s == LinkState::Offering && offer_sent_.load(std::memory_order_relaxed) == 0) {
+        offer_end_tick_.store(clock_.NowMs() + duration, std::memory_order_relaxed);
+        offer_sent_.store(1, std::memory_order_release);
+    }
     tx_status_.store(2, std::memory_order_release);
     ui_.SetLabel(StatusLabel::TransmitStatus, s == LinkState::SendingFile ? "Transfer file..." : "Transfer data...");
     ui_.SetLabel(StatusLabel::TransmittedMode, modem::ModeName(mode, modem_type_.load(std::memory_order_relaxed)));

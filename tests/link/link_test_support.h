@@ -145,7 +145,17 @@ public:
         ui.next_file = path;
         session.SendFileClick();
         session.AnswerQuestion(true);
-        Receive(ControlCode::FileReply, CallsignPayload("EF2GH", {}, 255));
+        ReceiveFileReply();
+    }
+    // The offer goes out, and the peer's reply comes in a burst that begins after it.
+    void ReceiveFileReply(int answer = 255) {
+        ASSERT_TRUE(Turn());
+        clock.now += sender.duration_ms + 600;
+        receiver.receiving = true;
+        session.StatusRefresh();
+        Receive(ControlCode::FileReply, CallsignPayload("EF2GH", {}, answer));
+        receiver.receiving = false;
+        session.StatusRefresh();
     }
 
     std::uint64_t ui_time = 0;

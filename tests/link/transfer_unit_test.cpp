@@ -93,7 +93,7 @@ TEST(SendFile, LargerThanTheNumberingIsCutAndSaysSo) {
     const std::uint32_t offered = static_cast<std::uint32_t>(offer.payload[0] | offer.payload[1] << 8 | offer.payload[2] << 16) |
                                   static_cast<std::uint32_t>(offer.payload[3]) << 24;
     EXPECT_EQ(offered, 0xFFFFFFFFu);  // the 32-bit field holds no more
-    h.Receive(ControlCode::FileReply, CallsignPayload("EF2GH", {}, 255));
+    h.ReceiveFileReply();
     h.clock.now += 1000;
     AckAll(h, 4096);
     EXPECT_EQ(h.session.State(), LinkState::EndingTransfer);
@@ -188,6 +188,68 @@ TEST(Receiving, AcceptedByTheUserWithTheOfferedNameShown) {
     ASSERT_EQ(ParseLinkBlock(h.session.PendingControlBlock(), reply), ParseResult::Ok);
     EXPECT_EQ(ReadCallsignField(reply.payload), "AB1CD");
     EXPECT_EQ(reply.payload[8], 255);
+}
+
+// The far station still repeats its acceptance of an offer this station gave up; the operator
+// offers another file.  That stale reply must not start the new transfer: the far station would
+// write its pieces into the old file.
+TEST(StaleOffers, AReplyFromBeforeTheOfferWentOutIsNotTaken) {
+    Harness h;
+    h.ConnectAsCaller();
+    h.files.files["/two.bin"] = Pattern(500);
+    h.ui.next_file = "/two.bin";
+    h.session.SendFileClick();
+    h.session.AnswerQuestion(true);
+    ASSERT_EQ(h.session.State(), LinkState::Offering);
+    // Heard before the offer was sent, and during the offer's own burst.
+    h.receiver.receiving = true;
+    h.session.StatusRefresh();
+    h.Receive(ControlCode::FileReply, CallsignPayload("EF2GH", {}, 255));
+    h.receiver.receiving = false;
+    h.session.StatusRefresh();
+    EXPECT_EQ(h.session.State(), LinkState::Offering);
+    ASSERT_TRUE(h.Turn());
+    h.clock.now += h.sender.duration_ms / 2;
+    h.receiver.receiving = true;
+    h.session.StatusRefresh();
+    h.Receive(ControlCode::FileReply, CallsignPayload("EF2GH", {}, 255));
+    EXPECT_EQ(h.session.State(), LinkState::Offering);
+    h.receiver.receiving = false;
+    h.session.StatusRefresh();
+    // The reply to this offer comes after it.
+    h.clock.now += h.sender.duration_ms;
+    h.receiver.receiving = true;
+    h.session.StatusRefresh();
+    h.Receive(ControlCode::FileReply, CallsignPayload("EF2GH", {}, 255));
+    EXPECT_EQ(h.session.State(), LinkState::SendingFile);
+}
+
+TEST(StaleOffers, AnotherOfferEndsTheTransferThatWasGivenUp) {
+    Harness h;
+    h.ConnectAsCallee();
+    h.ReceiveOffer(200, "one.bin");
+    ASSERT_EQ(h.session.State(), LinkState::FileAccepted);
+    // The same offer again: the sender has not heard the acceptance yet.
+    const std::size_t lines = h.ui.log.size();
+    h.ReceiveOffer(200, "one.bin");
+    EXPECT_EQ(h.session.State(), LinkState::FileAccepted);
+    EXPECT_EQ(h.ui.log.size(), lines);
+    // Another file: the sender gave the first one up.
+    h.ReceiveOffer(300, "two.bin");
+    EXPECT_EQ(h.session.State(), LinkState::FileAccepted);
+    EXPECT_TRUE(h.ui.HasLog("File 'one.bin' is NOT completed"));
+    EXPECT_TRUE(h.ui.HasLog("Receiving file 'two.bin', size 300 bytes, from 'EF2GH'..."));
+    EXPECT_EQ(h.session.BlockCount(), 6u);
+    // While receiving, an offer means the sender has left this transfer (its TransferEnd lost):
+    // what arrived stays, reported incomplete, and no piece of the new file goes into it.
+    h.ReceiveData(0, Pattern(59, 2));
+    ASSERT_EQ(h.session.State(), LinkState::ReceivingFile);
+    h.ReceiveOffer(59, "three.bin");
+    EXPECT_TRUE(h.ui.HasLog("File 'two.bin' is NOT completed"));
+    EXPECT_EQ(h.session.ReceiveName(), "three.bin");
+    h.ReceiveData(0, Pattern(59, 3));
+    EXPECT_EQ(h.files.files["RECEIVED/two.bin"], Pattern(59, 2));
+    EXPECT_EQ(h.files.files["RECEIVED/three.bin"], Pattern(59, 3));
 }
 
 TEST(Completion, ABlockAckAfterCompletionRepeatsTheSuccessAndTheTransferEnd) {
