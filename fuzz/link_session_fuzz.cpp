@@ -275,7 +275,15 @@ void CheckRecord(const Station& st) {
     KAVRA_CHECK(s.TransferSize() <= kMaxTransferBytes);
     KAVRA_CHECK(s.BlockCount() == PiecesForSize(s.TransferSize()));
     KAVRA_CHECK(s.BlockCount() <= kMaxFileBlocks);
-    KAVRA_CHECK(s.BlocksReceived() <= s.BlockCount());
+    // While receiving, the count of pieces in is the count of pieces flagged (the gauge and the
+    // end-of-file rule rest on it).  Outside a reception the counter keeps the last file's count
+    // while the piece fields may serve a file chosen to send.
+    if (s.State() == LinkState::FileAccepted || s.State() == LinkState::ReceivingFile) {
+        std::uint32_t flagged = 0;
+        for (std::uint32_t n = 0; n < s.BlockCount(); ++n) flagged += s.BlockFlag(n) ? 1u : 0u;
+        KAVRA_CHECK_MSG(s.BlocksReceived() == flagged,
+                        std::to_string(s.BlocksReceived()) + " counted, " + std::to_string(flagged) + " flagged");
+    }
     KAVRA_CHECK(s.PendingAcks() <= kAckListCapacity);
     KAVRA_CHECK(s.ChatQueueFree() <= kChatQueueSlots);
     KAVRA_CHECK(s.RemoteCallsign().size() <= kCallsignBytes);
@@ -377,9 +385,12 @@ void Run(Input& in) {
                 break;
             }
         }
+        if (verbose)
+            std::fprintf(stderr, "step %d op %d: %s, pieces %u of %u (%u bytes), question %d\n", steps, op % 18,
+                         std::string(LinkStateName(s.State())).c_str(), s.BlocksReceived(), s.BlockCount(),
+                         s.TransferSize(), static_cast<int>(s.OpenQuestion()));
         CheckRecord(st);
         if (verbose) {
-            std::fprintf(stderr, "step %d op %d: %s\n", steps, op % 18, std::string(LinkStateName(s.State())).c_str());
             for (const RecordingUi::Line& l : st.ui.log) std::fprintf(stderr, "    log: %s\n", l.text.c_str());
             for (const RecordingUi::Line& l : st.ui.chat) std::fprintf(stderr, "    chat: %s\n", l.text.c_str());
         }

@@ -6,7 +6,7 @@
 //   receiver_samples_fuzz: a short transmission of each modem type as the SampleRing holds it;
 //   wav_rx_fuzz: small WAV images, the accepted kind and kinds the command refuses;
 //   settings_fuzz: an abonents file and a settings store;
-//   operator_commands_fuzz: a script.
+//   operator_commands_fuzz, station_script_fuzz: a script.
 // Usage: fuzz_seed_maker CORPUS_FOLDER  (writes into its receiver_samples_fuzz/ and wav_rx_fuzz/)
 #include <sndfile.h>
 
@@ -165,6 +165,14 @@ int main(int argc, char** argv) {
     Write(corpus + "/operator_commands_fuzz/script",
           Str("# a session\nconnect KAVRA2\nwait 1.5\nsay \xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82 \n"
               "send /tmp/a b.txt\r\nstop\nyes\nno\n  disconnect  \nwait 1e9\nquit now\nquit\n"));
+    // Settings as stored (19 values kept), answer yes, no SIMD; abonents; a 5-byte file; a script.
+    Write(corpus + "/station_script_fuzz/call_chat_send",
+          Cat({Bytes(19, 0), {0}, Counted("KAVRA2 1 friend\n"), {5, 0}, Str("hello"),
+               Str("connect KAVRA2\nwait 2\nsay hi there\nsend /data/one.txt\nyes\nwait 30\nstop\nno\n"
+                   "disconnect\nconnect TOOLONGCALL\nwait 0.5\nquit\n")}));
+    Write(corpus + "/station_script_fuzz/type1_8k_settings",
+          Cat({{1, 1}, {1, 1}, Bytes(13, 0), {2}, Counted("KAVRA3"), Bytes(3, 0), {1}, {0}, {0, 0},
+               Str("connect KAVRA2\nwait 20\n")}));
     const std::vector<std::int16_t> burst = Transmission(0);
     const std::span<const std::int16_t> piece(burst.data() + 20000, 300);
     Write(corpus + "/wav_rx_fuzz/pcm16_mono_48k.wav", tools::EncodeWav(piece, 48000));

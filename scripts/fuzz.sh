@@ -9,7 +9,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 
 targets=(link_session_fuzz pipeline_bytes_fuzz block_decoder_fuzz receiver_samples_fuzz wav_rx_fuzz
-         settings_fuzz operator_commands_fuzz)
+         settings_fuzz operator_commands_fuzz station_script_fuzz)
 per_target=${1:-$((120 / ${#targets[@]}))}
 
 CC=clang CXX=clang++ cmake -S "$here" -B "$here/build-fuzz" -DKAVRA_FUZZ=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
@@ -21,8 +21,15 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # signal run through the receiver under the sanitizers).
 timeout_for() {
   case "$1" in
-    receiver_samples_fuzz|wav_rx_fuzz) echo 60 ;;
+    receiver_samples_fuzz|wav_rx_fuzz|station_script_fuzz) echo 60 ;;
     *) echo 10 ;;
+  esac
+}
+# Longest input: long enough for a whole session, a frame of bits or a burst of samples.
+max_len_for() {
+  case "$1" in
+    receiver_samples_fuzz|wav_rx_fuzz) echo 40000 ;;
+    *) echo 4096 ;;
   esac
 }
 
@@ -40,7 +47,8 @@ for t in "${targets[@]}"; do
     continue
   fi
   echo "== $t: fuzzing for ${per_target}s"
-  if ! nice "$bin" -timeout="$(timeout_for "$t")" -rss_limit_mb=2048 -max_total_time="$per_target" \
+  if ! nice "$bin" -timeout="$(timeout_for "$t")" -rss_limit_mb=2048 -max_len="$(max_len_for "$t")" \
+       -max_total_time="$per_target" \
        -artifact_prefix="$findings/$t-" -print_final_stats=1 "$work" "$seeds" >"$findings/$t.fuzz.log" 2>&1; then
     tail -n 40 "$findings/$t.fuzz.log"
     failed+=("$t (fuzzing)")
