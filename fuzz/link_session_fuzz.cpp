@@ -238,8 +238,12 @@ ReceivedBlock BlockFrom(Input& in, const LinkSession& session) {
             std::array<std::uint16_t, kMaxNumbersPerAck> numbers{};
             const std::size_t n = in.U8() % (kMaxNumbersPerAck + 1);
             const std::uint32_t count = std::max<std::uint32_t>(session.BlockCount(), 1);
+            // Bit 5: a run of consecutive pieces (a whole large file is acknowledged in ~105 blocks).
+            const std::uint32_t first = (shape & 0x20) != 0 ? in.Below(count) : 0;
             for (std::size_t i = 0; i < n; ++i)
-                numbers[i] = static_cast<std::uint16_t>((shape & 0x40) != 0 ? in.U16() : in.Below(count));
+                numbers[i] = static_cast<std::uint16_t>((shape & 0x20) != 0   ? first + i
+                                                        : (shape & 0x40) != 0 ? in.U16()
+                                                                              : in.Below(count));
             std::array<std::uint8_t, kPayloadArea> packed{};
             const std::size_t bytes = PackBlockNumbers(std::span<const std::uint16_t>(numbers.data(), n), packed);
             payload.assign(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(bytes));
@@ -324,7 +328,7 @@ void Run(Input& in) {
     while (!in.Empty() && ++steps <= 4000) {
         LinkSession& s = st.session;
         const std::uint8_t op = in.U8();
-        switch (op % 18) {
+        switch (op % 19) {
             case 0:
             case 1:
             case 2:
@@ -361,7 +365,11 @@ void Run(Input& in) {
             }
             case 9: s.StopTransferClick(); break;
             case 10: s.Disconnect1Click(); break;
-            case 11: s.ChatEnter(in.Text(200)); break;
+            case 11: {  // a chat line; bit 7: typed again and again, past the queue's room
+                const std::string line = in.Text(200);
+                for (int n = (op & 0x80) != 0 ? 300 : 1; n > 0; --n) s.ChatEnter(line);
+                break;
+            }
             case 12: s.AnswerQuestion(in.Bool()); break;
             case 13:
                 for (int n = in.U8() % 40; n > 0; --n) s.QuestionTimerTick();
@@ -378,6 +386,21 @@ void Run(Input& in) {
                 st.files.writes_before_failure = static_cast<std::int8_t>(in.U8());
                 st.files.writes = 0;
                 break;
+            case 18: {  // a run of the offered file's pieces, each of its right size, from the pipeline
+                const std::uint32_t count = s.BlockCount();
+                const std::uint32_t first = count > 0 ? in.Below(count) : 0;
+                const std::uint32_t n = in.U16() % (kMaxFileBlocks + 1);
+                for (std::uint32_t k = first; k < count && k < first + n && s.ReadyForBlock(); ++k) {
+                    const std::uint32_t size = s.TransferSize();
+                    std::vector<std::uint8_t> piece(std::min<std::uint32_t>(kPieceBytes, size - k * kPieceBytes),
+                                                    static_cast<std::uint8_t>(k));
+                    ReceivedBlock b;
+                    KAVRA_CHECK(ParseLinkBlock(BuildLinkBlock(0, static_cast<int>(k), piece), b) == ParseResult::Ok);
+                    if (AdmitsBlock(s.State(), b.code)) s.HandleReceivedBlock(b);
+                    if (k % 64 == 0) CheckRecord(st);
+                }
+                break;
+            }
             case 17: {  // the abonents list (privileged callsigns decide the automatic answers)
                 st.files.files[kAbonentsFile] = in.Bytes(200);
                 s.Abonents().LoadAbonents(st.files);
@@ -386,7 +409,7 @@ void Run(Input& in) {
             }
         }
         if (verbose)
-            std::fprintf(stderr, "step %d op %d: %s, pieces %u of %u (%u bytes), question %d\n", steps, op % 18,
+            std::fprintf(stderr, "step %d op %d: %s, pieces %u of %u (%u bytes), question %d\n", steps, op % 19,
                          std::string(LinkStateName(s.State())).c_str(), s.BlocksReceived(), s.BlockCount(),
                          s.TransferSize(), static_cast<int>(s.OpenQuestion()));
         CheckRecord(st);
