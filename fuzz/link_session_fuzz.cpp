@@ -157,8 +157,10 @@ struct Station {
     LinkSession session;
     std::array<int, kRetryCount> limits{};
 
+    bool limited_attempts;
+
     explicit Station(const LinkSettings& settings)
-        : session(LinkPorts{clock, ui, sender, receiver, files}, settings) {
+        : session(LinkPorts{clock, ui, sender, receiver, files}, settings), limited_attempts(settings.limited_attempts) {
         files.session = &session;
         sender.session = &session;
         sender.files = &files;
@@ -380,7 +382,11 @@ void Run(Input& in) {
                 st.receiver.mode = static_cast<std::int8_t>(in.U8());
                 st.receiver.last_frame = {static_cast<int>(in.U32()), static_cast<int>(in.U32()), static_cast<int>(in.U32())};
                 break;
-            case 15: s.ApplySettings(SettingsFrom(in)); break;
+            case 15: {
+                const LinkSettings next = SettingsFrom(in);
+                if (s.ApplySettings(next)) st.limited_attempts = next.limited_attempts;
+                break;
+            }
             case 16:  // file system failures
                 st.files.fail_create = in.Bool();
                 st.files.writes_before_failure = static_cast<std::int8_t>(in.U8());
@@ -423,6 +429,22 @@ void Run(Input& in) {
         st.ui.chat.clear();
         st.ui.log.clear();
     }
+    // Then the peer falls silent: every question runs out, the scheduler takes its turns, and
+    // the link must end, whatever state the input left it in (a call with unlimited attempts
+    // goes on by design).
+    LinkSession& s = st.session;
+    st.receiver.receiving = false;
+    for (int turn = 0; turn < 200 && s.State() != LinkState::Idle; ++turn) {
+        if (s.State() == LinkState::Calling && !st.limited_attempts) break;
+        for (int tick = 0; tick <= kAnswerSeconds; ++tick) s.QuestionTimerTick();
+        st.clock.now += 200;
+        s.StatusRefresh();
+        Turn(st);
+        CheckRecord(st);
+    }
+    if (s.State() != LinkState::Calling || st.limited_attempts)
+        KAVRA_CHECK_MSG(s.State() == LinkState::Idle,
+                        "still " + std::string(LinkStateName(s.State())) + " after 200 turns of a silent peer");
 }
 
 }  // namespace
