@@ -423,6 +423,14 @@ void Run(Input& in) {
             for (const RecordingUi::Line& l : st.ui.log) std::fprintf(stderr, "    log: %s\n", l.text.c_str());
             for (const RecordingUi::Line& l : st.ui.chat) std::fprintf(stderr, "    chat: %s\n", l.text.c_str());
         }
+        // A file reported received is whole on disk: every piece of the accepted size written.
+        for (const RecordingUi::Line& l : st.ui.log) {
+            if (l.text.find(" received succesfully") == std::string::npos) continue;
+            const auto f = st.files.files.find(s.ReceivePath());
+            KAVRA_CHECK(f != st.files.files.end());
+            KAVRA_CHECK_MSG(f->second.size() == s.TransferSize(),
+                            std::to_string(f->second.size()) + " bytes on disk of " + std::to_string(s.TransferSize()));
+        }
         // Every line the peer's chat puts on screen is one cut line with its sender in front.
         for (const RecordingUi::Line& l : st.ui.chat)
             if (l.kind == static_cast<int>(ChatKind::Abonent)) KAVRA_CHECK(l.text.size() <= kCallsignBytes + 2 + kMaxChatLine);
