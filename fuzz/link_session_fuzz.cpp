@@ -15,6 +15,7 @@
 #include "link/file_names.h"
 #include "link/link_session.h"
 #include "link/simulation.h"
+#include "station/transcript_view.h"
 
 namespace kavra::fuzz {
 namespace {
@@ -147,10 +148,42 @@ private:
     }
 };
 
+// The user interface twice: recorded for the checks, and as the headless station's transcript
+// (one printed line per event), whose lines must hold no control character: text from the air
+// (callsigns, chat, file names) must not move the operator's terminal or start a line of its own.
+class TeeUi : public UserInterface {
+public:
+    TeeUi(RecordingUi& recording, station::TranscriptView& transcript) : r_(recording), t_(transcript) {}
+    void AppendLog(LogKind kind, std::string_view text) override { r_.AppendLog(kind, text); t_.AppendLog(kind, text); }
+    void AppendChat(ChatKind kind, std::string_view text) override { r_.AppendChat(kind, text); t_.AppendChat(kind, text); }
+    void SetLabel(StatusLabel label, std::string_view text) override { r_.SetLabel(label, text); t_.SetLabel(label, text); }
+    void SetCommandEnabled(Command c, bool enabled) override { r_.SetCommandEnabled(c, enabled); t_.SetCommandEnabled(c, enabled); }
+    void SetFileProgress(int percent) override { r_.SetFileProgress(percent); }
+    void SetTransmitProgress(int percent) override { r_.SetTransmitProgress(percent); }
+    void ShowQuestion(std::string_view caption, std::string_view text, std::string_view cancel) override {
+        r_.ShowQuestion(caption, text, cancel);
+        t_.ShowQuestion(caption, text, cancel);
+    }
+    void SetQuestionCancelCaption(std::string_view cancel) override { r_.SetQuestionCancelCaption(cancel); }
+    void CloseQuestion() override {
+        r_.CloseQuestion();
+        t_.CloseQuestion();
+    }
+    std::optional<std::string> AskCallsign(const std::vector<std::string>& callsigns) override { return r_.AskCallsign(callsigns); }
+    std::optional<std::string> ChooseFile() override { return r_.ChooseFile(); }
+
+private:
+    RecordingUi& r_;
+    station::TranscriptView& t_;
+};
+
 struct Station {
     std::uint64_t ui_time = 0;
     FuzzClock clock;
     RecordingUi ui{ui_time};
+    station::TranscriptView transcript{[this] { return ui_time; }};
+    TeeUi tee{ui, transcript};
+    std::size_t transcript_checked = 0;
     CheckedSender sender;
     FuzzReceiver receiver;
     CheckedFiles files;
@@ -160,7 +193,7 @@ struct Station {
     bool limited_attempts;
 
     explicit Station(const LinkSettings& settings)
-        : session(LinkPorts{clock, ui, sender, receiver, files}, settings), limited_attempts(settings.limited_attempts) {
+        : session(LinkPorts{clock, tee, sender, receiver, files}, settings), limited_attempts(settings.limited_attempts) {
         files.session = &session;
         sender.session = &session;
         sender.files = &files;
@@ -267,8 +300,14 @@ ReceivedBlock BlockFrom(Input& in, const LinkSession& session) {
     return block;
 }
 
-void CheckRecord(const Station& st) {
+void CheckRecord(Station& st) {
     const LinkSession& s = st.session;
+    const std::vector<station::TranscriptLine> lines = st.transcript.Lines(st.transcript_checked);
+    for (const station::TranscriptLine& l : lines)
+        for (const char c : l.text)
+            KAVRA_CHECK_MSG(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F,
+                            "transcript line with control character " + std::to_string(static_cast<unsigned char>(c)));
+    st.transcript_checked += lines.size();
     const auto state = static_cast<int>(s.State());
     KAVRA_CHECK_MSG(state >= 0 && state <= 12, "state " + std::to_string(state));
     for (int r = 0; r < kRetryCount; ++r) {

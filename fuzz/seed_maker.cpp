@@ -85,6 +85,8 @@ Bytes Pattern(std::size_t n) {
 
 // The link target's program: settings (auto-answers All, unlimited attempts, type 0), a 130-byte
 // file to send, then steps (see link_session_fuzz.cpp for the step codes).
+Bytes turn_step() { return {5}; }
+
 Bytes LinkProgram(std::uint8_t settings, std::initializer_list<Bytes> steps) {
     return Cat({{settings, 0, 5, 130, 0}, Pattern(130), Cat(steps)});
 }
@@ -109,6 +111,15 @@ void LinkSeeds(const std::string& dir) {
           LinkProgram(0x00, {{0, 1}, {12, 1}, turn, {0, 9, 0}, Cat({{0, 5, 20, 0}, Counted("../..\\COM1:.txt ")}),
                              {13, 31}, turn, Cat({{0, 5, 20, 0}, Counted("C:..\\con")}), {12, 1}, turn,
                              Cat({{0, 3, 0}, Pattern(20)}), turn, {0, 0x48}, {16, 1, 0}, {15, 0x8A, 3, 'X', 'Y', 'Z', 1, 2}}));
+}
+
+// Control characters from the air: a call whose caller field holds a line feed and an escape,
+// then chat with terminal escapes (the transcript must show them as '_').
+void AirControlSeed(const std::string& dir) {
+    const Bytes call = Cat({Str("KAVRA1"), {0, 0}, Str("EV\nIL\x1b["), {0x32, 0x4A}});
+    Write(dir + "/air_control_characters",
+          LinkProgram(0x0A, {Cat({{0, 0, 1, 0, 0, static_cast<std::uint8_t>(call.size())}, call}), turn_step(),
+                             Cat({{0, 9}, Counted("\x1b[2J\x07ding\x08\x7f\n")})}));
 }
 
 void PipelineSeeds(const std::string& dir) {
@@ -159,6 +170,7 @@ int main(int argc, char** argv) {
         Write(corpus + "/receiver_samples_fuzz/burst_type" + std::to_string(type), seed);
     }
     LinkSeeds(corpus + "/link_session_fuzz");
+    AirControlSeed(corpus + "/link_session_fuzz");
     PipelineSeeds(corpus + "/pipeline_bytes_fuzz");
     DecoderSeeds(corpus + "/block_decoder_fuzz");
     SettingsSeeds(corpus + "/settings_fuzz");
