@@ -143,6 +143,9 @@ void Run(Input& in) {
     }
     st->Stop();
     KAVRA_CHECK(!st->Keyed());
+    // One printed line per event, whatever the script typed.
+    for (const station::TranscriptLine& l : view.Lines())
+        for (const char c : l.text) KAVRA_CHECK(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
 }
 
 }  // namespace
