@@ -464,7 +464,8 @@ void Run(Input& in) {
         }
         // A file reported received is whole on disk: every piece of the accepted size written.
         for (const RecordingUi::Line& l : st.ui.log) {
-            if (l.text.find(" received succesfully") == std::string::npos) continue;
+            const std::string success = "File '" + s.ReceiveName() + "' received succesfully";
+            if (l.kind != static_cast<int>(LogKind::System) || l.text.rfind(success, 0) != 0) continue;
             const auto f = st.files.files.find(s.ReceivePath());
             KAVRA_CHECK(f != st.files.files.end());
             KAVRA_CHECK_MSG(f->second.size() == s.TransferSize(),
