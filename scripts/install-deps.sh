@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev libqt6svg6 portaudio19-dev
   pulseaudio libasound2-plugins
   xvfb xauth fonts-dejavu-core fonts-liberation
+  clang libclang-rt-14-dev
 )
 
 missing=()

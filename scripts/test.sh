@@ -19,3 +19,4 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 bash scripts/build.sh build-tsan -DKAVRA_WERROR=ON -DKAVRA_TSAN=ON -DKAVRA_BUILD_BENCH=OFF --target station_tests
 TSAN_OPTIONS="halt_on_error=1" build-tsan/bin/station_tests --gtest_filter='ThreadedStations.*'
+bash scripts/fuzz.sh

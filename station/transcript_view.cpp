@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "link/file_names.h"
 #include "link/text_1251.h"
 #include "station/station.h"
 
@@ -31,8 +32,10 @@ constexpr std::array<std::string_view, 6> kLabelNames{"connection", "received mo
                                                       "transmit", "transmitted mode", "remote S/N"};
 }
 
+// Texts from the air (callsigns, chat, file names) may hold any byte: control characters are shown
+// as '_', so that a line cannot move the operator's terminal or break into lines of its own.
 void TranscriptView::Add(LineKind kind, std::string text) {
-    TranscriptLine line{now_(), kind, std::move(text)};
+    TranscriptLine line{now_(), kind, link::VisibleName(text)};
     std::lock_guard lock(mutex_);
     if (sink_) sink_(line);
     if (keep_lines_) lines_.push_back(std::move(line));

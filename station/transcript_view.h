@@ -23,7 +23,7 @@ std::string_view LineKindName(LineKind kind) noexcept;
 struct TranscriptLine {
     std::uint64_t time_ms = 0;
     LineKind kind = LineKind::System;
-    std::string text;  // UTF-8
+    std::string text;  // UTF-8, control characters shown as '_'
 };
 
 // How the request dialog ("Connection request", "File receive request") is answered.

@@ -206,5 +206,20 @@ TEST(StationPlayback, ABurstThatNeverEndsIsStoppedAndTheRadioUnkeyed) {
     EXPECT_TRUE(b.view.Has("Error! Playback did not end in time", LineKind::Error));
 }
 
+// The headless transcript prints one line per event: text from the air (a caller's callsign,
+// chat, labels quoting them) must neither move the terminal nor start a line of its own.
+TEST(StationTranscript, ControlCharactersFromTheAirAreShownAsUnderscores) {
+    std::uint64_t now = 0;
+    TranscriptView view{[&now] { return now; }};
+    view.AppendChat(link::ChatKind::Abonent, "EV\nIL: \x1b[2Jhi\x07\x7f");
+    view.AppendLog(link::LogKind::System, "Connecting to 'A\rB\tC'...");
+    view.SetLabel(link::StatusLabel::Connection, "Connected: \x1b]0;X\x07\xC0");
+    const std::vector<TranscriptLine> lines = view.Lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].text, "EV_IL: _[2Jhi__");
+    EXPECT_EQ(lines[1].text, "Connecting to 'A_B_C'...");
+    EXPECT_EQ(lines[2].text, "connection: Connected: _]0;X_\xD0\x90");  // 1251 text still converted
+}
+
 }  // namespace
 }  // namespace kavra::station

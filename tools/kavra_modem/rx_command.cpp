@@ -3,13 +3,12 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <string>
 
 #include "modem/common/mode_table.h"
 #include "modem/rx/frame_collector.h"
-#include "modem/rx/serial_tone_receiver.h"
+#include "tools/kavra_modem/capture_decode.h"
 #include "tools/kavra_modem/command.h"
 #include "tools/common/wav_io.h"
 
@@ -25,11 +24,6 @@ struct RxOptions {
     std::string output = "-";
     std::optional<std::string> report;
 };
-
-constexpr int kCaptureRate = 48000;
-// Silence appended after the recording, in steps, until the receiver is back in search.
-constexpr double kTailStepSeconds = 0.1;
-constexpr double kMaxTailSeconds = 30.0;
 
 std::string ReportLines(const std::vector<modem::ReceivedFrame>& frames, int type) {
     std::string lines;
@@ -65,28 +59,7 @@ void RunRx(const RxOptions& o) {
         throw ToolError(what + " is " + std::to_string(audio.sample_rate) +
                         " Hz; the receiver takes 48000 Hz capture audio (resample it first)");
 
-    auto output = std::make_unique<modem::ReceiverOutput>();
-    output->rx_carrier = carrier;
-    output->card_rate = o.card_rate;
-    auto receiver = std::make_unique<modem::SerialToneReceiver>(o.type, *output);
-    receiver->SelectKernels(true);
-    modem::FrameCollector collector;
-
-    // The SampleRing keeps every 5th (type 0) or 6th (type 1) capture sample.
-    const auto step = static_cast<std::size_t>(modem::ReceiverProfileFor(o.type).capture_decimation);
-    for (std::size_t i = 0; i < audio.samples.size(); i += step) {
-        receiver->ProcessSample(audio.samples[i]);
-        collector.Poll(*output);
-    }
-    const auto tail_step = static_cast<long>(kTailStepSeconds * 4 * modem::SymbolRate(o.type));
-    for (double t = 0.0; t < kMaxTailSeconds; t += kTailStepSeconds) {
-        if (!receiver->in_data_mode() && receiver->search_state() == modem::kSearching && t > 0.0) break;
-        for (long i = 0; i < tail_step; ++i) {
-            receiver->ProcessSample(0);
-            collector.Poll(*output);
-        }
-    }
-    collector.Finish(*output);
+    const modem::FrameCollector collector = DecodeCapture(audio.samples, {o.type, carrier, o.card_rate});
 
     const std::vector<std::uint8_t> bytes = collector.AllBytes();
     if (o.report) {
