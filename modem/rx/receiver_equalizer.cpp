@@ -48,6 +48,9 @@ constexpr float kDecorrelated = 0.5f;
 // With the sparse set the covariance restarts every 70 memory lengths (at most every 1000
 // symbols): directions the input hardly excites grow by the gain each symbol.
 constexpr float kSparseResetMemories = 70.0f;
+// The taps after a known run stand for the channel this many symbols before its end (a memory of
+// a few tens of symbols at most); the span's taps are interpolated between those two instants.
+constexpr float kSpanTapLag = 4.0f;
 constexpr int kDataStartIndex = 320;  // training index of the first data symbol
 constexpr int kSnrWindow = 800;
 // Soft values are weighted by the inverse of the noise power on the known symbols around them:
@@ -291,6 +294,84 @@ void SerialToneReceiver::ApplyTapMask() noexcept {
     eq_counter_ = 0;
 }
 
+void SerialToneReceiver::StoreSpanSymbol(int scramble, float psi) noexcept {
+    const RlsState& st = *rls_;
+    if (span_count_ < 0) {
+        for (int i = 0; i < kEqualizerTaps; ++i)
+            span_taps_[static_cast<std::size_t>(i)] = {st.w_re[static_cast<std::size_t>(i)], st.w_im[static_cast<std::size_t>(i)]};
+        for (int i = kFeedForwardTaps; i < kEqualizerTaps; ++i)
+            span_feedback_[static_cast<std::size_t>(i - kFeedForwardTaps)] = {st.x_re[static_cast<std::size_t>(i)], st.x_im[static_cast<std::size_t>(i)]};
+        span_psi_ = psi;
+        span_step_ = f_pre_ + f_int_;
+        span_count_ = 0;
+    }
+    if (span_count_ >= kMaxSpan) return;
+    SpanSymbol& s = span_[static_cast<std::size_t>(span_count_++)];
+    for (int i = 0; i < kFeedForwardTaps; ++i) {
+        s.re[static_cast<std::size_t>(i)] = st.x_re[static_cast<std::size_t>(i)];
+        s.im[static_cast<std::size_t>(i)] = st.x_im[static_cast<std::size_t>(i)];
+    }
+    s.scramble = scramble;
+    s.soft_index = output_.soft_symbol_count >= 0 && output_.soft_symbol_count < kMaxSoftSymbols ? output_.soft_symbol_count : -1;
+}
+
+void SerialToneReceiver::ReequalizeSpan(float psi_b, int known) noexcept {
+    const int count = span_count_;
+    span_count_ = -1;
+    if (count <= 0) return;
+    // Phase of the span's carrier at symbol j: the first symbol's phase plus j steps.
+    auto phase = [&](float j) {
+        const float p = std::fmod(span_psi_ + j * span_step_, kPhaseCycle);
+        return p < 0.0f ? p + kPhaseCycle : p;
+    };
+    // The second run's taps, in that carrier's frame: conj(W) R(theta) = conj(w) R(psi).
+    const float j_b = static_cast<float>(count + known - 1);
+    const Complex turn = sine_.Rotor(WrapPhase(phase(j_b) - psi_b));
+    const RlsState& st = *rls_;
+    std::array<Complex, kEqualizerTaps> taps_b{};
+    for (int i = 0; i < kEqualizerTaps; ++i) {
+        const auto n = static_cast<std::size_t>(i);
+        taps_b[n] = Mul(Complex{st.w_re[n], st.w_im[n]}, turn);
+    }
+    const float a = -1.0f - kSpanTapLag;
+    const float b = j_b - kSpanTapLag;
+    std::array<Complex, kEqualizerTaps - kFeedForwardTaps> feedback = span_feedback_;
+    for (int j = 0; j < count; ++j) {
+        const SpanSymbol& s = span_[static_cast<std::size_t>(j)];
+        const float alpha = std::clamp((static_cast<float>(j) - a) / (b - a), 0.0f, 1.0f);
+        Complex y{};
+        for (int i = 0; i < kEqualizerTaps; ++i) {
+            const auto n = static_cast<std::size_t>(i);
+            const Complex wa = span_taps_[n];
+            const Complex w{wa.re + alpha * (taps_b[n].re - wa.re), wa.im + alpha * (taps_b[n].im - wa.im)};
+            const Complex x = i < kFeedForwardTaps ? Complex{s.re[n], s.im[n]} : feedback[static_cast<std::size_t>(i - kFeedForwardTaps)];
+            y.re += w.re * x.re + w.im * x.im;
+            y.im += w.re * x.im - w.im * x.re;
+        }
+        const Complex carrier = sine_.Rotor(phase(static_cast<float>(j)));
+        const Complex yp = Mul(y, carrier);
+        const Complex scramble{kDecisionSet8.im[static_cast<std::size_t>(s.scramble)], kDecisionSet8.re[static_cast<std::size_t>(s.scramble)]};
+        const Complex d = Mul(yp, scramble);
+        Complex v;
+        Complex from;
+        const DecisionSet* set;
+        int shift;
+        switch (decisions_) {
+            case Modulation::Qpsk: v = Mul(d, kToSet4); from = kFromSet4; set = &kDecisionSet4; shift = 1; break;
+            case Modulation::Bpsk:
+            case Modulation::Bpsk75: v = {d.im, -d.re}; from = {0.0f, 1.0f}; set = &kDecisionSet2; shift = 2; break;
+            default: v = Mul(d, kToSet8); from = kFromSet8; set = &kDecisionSet8; shift = 0; break;
+        }
+        const int m = Decide8Psk(v.re, v.im) >> shift;
+        if (s.soft_index >= 0)
+            output_.soft_symbols[static_cast<std::size_t>(s.soft_index)] = LimitedSoftSymbol(
+                static_cast<float>(TruncToInt(1000.0f * v.re)), static_cast<float>(TruncToInt(1000.0f * v.im)));
+        const Complex ref{set->re[static_cast<std::size_t>(m)], set->im[static_cast<std::size_t>(m)]};
+        for (std::size_t k = 0; k + 1 < feedback.size(); ++k) feedback[k] = feedback[k + 1];
+        feedback.back() = Mul(Mul(Mul(ref, Conj(scramble)), from), Conj(carrier));
+    }
+}
+
 void SerialToneReceiver::TrainingSymbol() noexcept {
     ++eq_counter_;
     FormEqualizerInput();
@@ -327,6 +408,7 @@ void SerialToneReceiver::StartData() noexcept {
     noise_previous_ = -1.0f;
     weighted_count_ = 0;
     ResetDoppler();
+    span_count_ = -1;
     first_block_ = true;
     wrong_known_ = 0;
     previous_known_ = false;
@@ -435,6 +517,7 @@ void SerialToneReceiver::DataSymbol() noexcept {
         ref = {set->re[static_cast<std::size_t>(m)], set->im[static_cast<std::size_t>(m)]};
         e = {ref.re - v.re, ref.im - v.im};
         g = sparse_ ? 1.0f + (rls_gain_ - 1.0f) * kUnknownShare : kGainUnknown;
+        if (sparse_ && (previous_known_ || span_count_ >= 0)) StoreSpanSymbol(c, psi_);
         if (output_.soft_symbol_count >= 0 && output_.soft_symbol_count < kMaxSoftSymbols) {
             // Weighted once the window around it is complete (WeightSoftSymbols).
             output_.soft_symbols[static_cast<std::size_t>(output_.soft_symbol_count)] = LimitedSoftSymbol(
@@ -481,6 +564,14 @@ void SerialToneReceiver::DataSymbol() noexcept {
     ++run_spacing_;
     const int reset_after = sparse_ ? std::min(kDataResetAfter, static_cast<int>(kSparseResetMemories / (rls_gain_ - 1.0f))) : kDataResetAfter;
     RlsUpdate(e_y, ref_y, g, reset_after);
+    if (t < kUnknownSymbol && span_count_ >= 0) {
+        // The known run ends here: the span before it is equalised again.
+        const int next = frame_position_ + 1;
+        if (next == kFrameLength || (*current_table_)[static_cast<std::size_t>(next)] >= kUnknownSymbol) {
+            if (sparse_ && run_length_ >= kMinRunLength) ReequalizeSpan(psi_, run_length_);
+            span_count_ = -1;
+        }
+    }
     if (sparse_) {
         // The covariance of a tap out of use only grows by the gain; hold it at its start.
         for (int i = 0; i < kFeedForwardTaps; ++i)
@@ -544,6 +635,7 @@ void SerialToneReceiver::EndFrame() noexcept {
 
     ResetTracking();
     ClearTrace();
+    span_count_ = -1;
     data_mode_ = false;
     output_.receiving.store(0, std::memory_order_relaxed);
     // The decoder holds back the last bits of the last block (it decides each bit from the

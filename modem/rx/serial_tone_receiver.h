@@ -284,6 +284,27 @@ private:
     float spread_hz_ = -1.0f;          // -1: not measured yet
     float rls_gain_ = 1.01f;           // 1 / forgetting factor of the data-mode updates
 
+    // Fast fading: decisions on the unknown symbols drift the equaliser away from the channel
+    // within a run of 32 symbols.  While the set is sparse, the feed-forward inputs of the unknown
+    // symbols between two known runs are kept, and once the second run has trained the
+    // equaliser they are equalised again with taps interpolated between the two runs (the
+    // carrier phase following the frequency estimate alone); their soft values are replaced.
+    static constexpr int kMaxSpan = 32;
+    struct SpanSymbol {
+        std::array<float, kFeedForwardTaps> re;
+        std::array<float, kFeedForwardTaps> im;
+        int scramble;
+        int soft_index;  // -1: not stored
+    };
+    void StoreSpanSymbol(int scramble, float psi) noexcept;
+    void ReequalizeSpan(float psi_b, int known) noexcept;
+    std::array<SpanSymbol, kMaxSpan> span_{};
+    int span_count_ = -1;  // -1: no span open
+    std::array<Complex, kEqualizerTaps> span_taps_{};  // the taps before the span
+    std::array<Complex, kEqualizerTaps - kFeedForwardTaps> span_feedback_{};  // feedback inputs then
+    float span_psi_ = 0.0f;   // carrier phase of the span's first symbol
+    float span_step_ = 0.0f;  // carrier step per symbol then
+
     float quality_ = 1.0f;
     int wrong_known_ = 0;
 };
