@@ -105,17 +105,20 @@ TEST(LoopbackChecks, FadingChannelDeliversTheLongInterleaverMessage) {
     EXPECT_EQ(p.sparse_frames, 0);
 }
 
-// Fast fading.  Two paths 2 ms apart with a 5 Hz Doppler spread at 29 dB (the required BER
-// 1e-3 at 30 dB, with 1 dB to spare): the receiver must read the spread (3 to 7 Hz) and follow
-// the channel.  Before it did, 2400 long lost about 0.44 of its bits here and 1200 long about
-// 1e-3; now 1.7e-4 and 0.  And 600 long on the flutter channel (0.5 ms, 10 Hz) at 30 dB, which
-// lost 6e-3 before (0 now).
+// Fast fading.  Two paths 2 ms apart with a 5 Hz Doppler spread: the receiver must read the
+// spread (3 to 7 Hz) and follow the channel.  2400 long at 23 dB, 7 dB below the required 30 dB
+// (8 transmissions cross 1e-3 near 20.3 dB): this transmission has no error; equalised once,
+// without the second pass over each run of unknown symbols, it loses 4.2e-3 here (and the
+// receiver before the sparse equaliser 0.44 at 30 dB).  1200 long at 29 dB: 0 (about 1e-3
+// before the sparse equaliser).  On the flutter channel (0.5 ms, 10 Hz) at 30 dB, 600 long: 0
+// (6e-3 before the sparse equaliser); 2400 long: 2.5e-3 (3.9e-2 without the second pass).
 TEST(LoopbackChecks, FastFadingIsMeasuredAndFollowed) {
     struct Case {
         int mode;
         double delay_ms, spread_hz, snr_db, max_ber;
     };
-    for (const Case c : {Case{1, 2.0, 5.0, 29.0, 1e-3}, Case{3, 2.0, 5.0, 29.0, 1e-4}, Case{5, 0.5, 10.0, 30.0, 1e-3}}) {
+    for (const Case c : {Case{1, 2.0, 5.0, 23.0, 1e-3}, Case{3, 2.0, 5.0, 29.0, 1e-4}, Case{5, 0.5, 10.0, 30.0, 1e-3},
+                         Case{1, 0.5, 10.0, 30.0, 1e-2}}) {
         SweepSettings s = Settings(0, c.mode, 1);
         s.channel.name = "custom";
         s.channel.fading = sim::FadingSettings{c.delay_ms, c.spread_hz};
