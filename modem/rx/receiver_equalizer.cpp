@@ -467,7 +467,8 @@ void SerialToneReceiver::ReequalizeSpan(int known) noexcept {
         taps[n] = {wa.re - a * slope[n].re, wa.im - a * slope[n].im};
     }
     DecideSpan(first, span_theta, taps.data(), slope.data());
-    if (!fit) return;
+    // The fit needs few inputs: the sparse set only.
+    if (!fit || !sparse_) return;
 
     // Then least squares over the window, taps W0 + t W1 (t in units of 32 symbols from the
     // window's middle) on the inputs in use, the known symbols and the decisions as references.
@@ -667,11 +668,11 @@ void SerialToneReceiver::DataSymbol() noexcept {
         const float limit = decisions_ == Modulation::Qpsk ? 0.3f : decisions_ == Modulation::Psk8 ? psk8_limit : 0.5f;
         frame_ends = output_.eom_found != 0 || quality_ < limit;
         g = sparse_ ? rls_gain_ : kGainKnown;
-        if (sparse_) StoreSymbol(c, true, 0);
+        StoreSymbol(c, true, 0);
     } else {
         const int ended_run = run_length_;
         if (previous_known_) EndKnownRun();
-        if (previous_known_ && sparse_) {
+        if (previous_known_) {
             // A span opens: the taps as the run before it left them.
             last_run_length_ = ended_run;
             span_count_ = 0;
@@ -684,7 +685,7 @@ void SerialToneReceiver::DataSymbol() noexcept {
         e = {ref.re - v.re, ref.im - v.im};
         g = sparse_ ? 1.0f + (rls_gain_ - 1.0f) * kUnknownShare : kGainUnknown;
         if (span_count_ >= 0) ++span_count_;
-        if (sparse_) StoreSymbol(c, false, m);
+        StoreSymbol(c, false, m);
         if (output_.soft_symbol_count >= 0 && output_.soft_symbol_count < kMaxSoftSymbols) {
             // Weighted once the window around it is complete (WeightSoftSymbols).
             output_.soft_symbols[static_cast<std::size_t>(output_.soft_symbol_count)] = LimitedSoftSymbol(
@@ -735,7 +736,7 @@ void SerialToneReceiver::DataSymbol() noexcept {
         // The known run ends here: the span before it is equalised again.
         const int next = frame_position_ + 1;
         if (next == kFrameLength || (*current_table_)[static_cast<std::size_t>(next)] >= kUnknownSymbol) {
-            if (sparse_ && run_length_ >= kMinRunLength) ReequalizeSpan(run_length_);
+            if (run_length_ >= kMinRunLength) ReequalizeSpan(run_length_);
             span_count_ = -1;
         }
     }

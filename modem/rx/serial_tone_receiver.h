@@ -286,13 +286,13 @@ private:
     float spread_hz_ = -1.0f;          // -1: not measured yet
     float rls_gain_ = 1.01f;           // 1 / forgetting factor of the data-mode updates
 
-    // Fast fading: decisions on the unknown symbols drift the equaliser away from the channel
-    // within a run of 32 symbols.  While the set is sparse, every data symbol's feed-forward
-    // input is kept, and once a known run has trained the equaliser the unknown symbols before it
-    // are equalised again: first with taps interpolated between the runs on either side, then
-    // with taps fitted by least squares to the two runs and those decisions together, the taps
-    // moving linearly in time (the carrier phase following the frequency estimate alone).  Their
-    // soft values are replaced before the block is decoded.
+    // Decisions on the unknown symbols drift the equaliser away from a fading channel within a
+    // run of 32 symbols.  Every data symbol's feed-forward input is kept, and once a known run
+    // has trained the equaliser the unknown symbols before it are equalised again with taps
+    // interpolated between the runs on either side; on the sparse set (fast fading) then twice
+    // more with taps fitted by least squares to the two runs and those decisions together, the
+    // taps moving linearly in time.  The carrier phase follows the frequency estimate alone.
+    // Their soft values are replaced before the block is decoded.
     static constexpr int kMaxSpan = 32;
     static constexpr int kSparseFitInputs = 8;  // feed-forward inputs a fit can take
     static constexpr int kStoreLength = 80;  // a known run, the span, a known run, 7 before them
