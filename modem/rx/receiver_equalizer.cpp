@@ -431,14 +431,11 @@ void SerialToneReceiver::ReequalizeSpan(int known) noexcept {
     // 2400 long at 24 dB on 2 ms / 5 Hz, 88 errors against 7).
     const int known_a = last_run_length_;
     const long long lo = first - known_a;
+    for (long long k = first - kBefore; k <= end; ++k)
+        if (Stored(k).serial != k) return;
     bool fit = known_a >= kMinRunLength && lo > mask_serial_ && end - lo + 1 + kBefore <= kStoreLength;
+    for (long long k = lo - kBefore; fit && k < first - kBefore; ++k) fit = Stored(k).serial == k;
     const long long base = (fit ? lo : first) - kBefore;
-    for (long long k = base; k <= end; ++k) {
-        if (Stored(k).serial == k) continue;
-        if (k >= first - kBefore) return;
-        fit = false;
-    }
-    if (!fit && base < first - kBefore) return;
     // Carrier phase of symbols base .. end: from the span's first symbol as decided live,
     // following the frequency estimate alone.
     std::array<float, kStoreLength> theta{};
