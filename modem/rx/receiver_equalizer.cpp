@@ -500,11 +500,21 @@ void SerialToneReceiver::ReequalizeSpan(int known) noexcept {
                 u[static_cast<std::size_t>(q + used)] = t * u[static_cast<std::size_t>(q)];
             }
             const Complex d = reference(k);
-            const std::complex<double> dc{d.re, -d.im};
+            // u conj(d) and u u^H, written out (the library's complex product checks for NaN
+            // on every call; these sums are most of the fit's time).
+            const double dr = d.re;
+            const double di = d.im;
             for (int r = 0; r < n; ++r) {
-                const std::complex<double> ur = u[static_cast<std::size_t>(r)];
-                fit_vector_[static_cast<std::size_t>(r)] += ur * dc;
-                for (int c = 0; c <= r; ++c) fit_matrix_[static_cast<std::size_t>(r * n + c)] += ur * std::conj(u[static_cast<std::size_t>(c)]);
+                const double ar = u[static_cast<std::size_t>(r)].real();
+                const double ai = u[static_cast<std::size_t>(r)].imag();
+                std::complex<double>& v = fit_vector_[static_cast<std::size_t>(r)];
+                v = {v.real() + (ar * dr + ai * di), v.imag() + (ai * dr - ar * di)};
+                std::complex<double>* row = fit_matrix_.data() + r * n;
+                for (int c = 0; c <= r; ++c) {
+                    const double br = u[static_cast<std::size_t>(c)].real();
+                    const double bi = u[static_cast<std::size_t>(c)].imag();
+                    row[c] = {row[c].real() + (ar * br + ai * bi), row[c].imag() + (ai * br - ar * bi)};
+                }
             }
         }
         for (int r = 0; r < n; ++r)
