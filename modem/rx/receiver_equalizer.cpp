@@ -431,9 +431,10 @@ void SerialToneReceiver::ReequalizeSpan(int known) noexcept {
     // 2400 long at 24 dB on 2 ms / 5 Hz, 88 errors against 7).
     const int known_a = last_run_length_;
     const long long lo = first - known_a;
+    if (first - kBefore < 1) return;
     for (long long k = first - kBefore; k <= end; ++k)
         if (Stored(k).serial != k) return;
-    bool fit = known_a >= kMinRunLength && lo > mask_serial_ && end - lo + 1 + kBefore <= kStoreLength;
+    bool fit = known_a >= kMinRunLength && lo - kBefore >= 1 && lo > mask_serial_ && end - lo + 1 + kBefore <= kStoreLength;
     for (long long k = lo - kBefore; fit && k < first - kBefore; ++k) fit = Stored(k).serial == k;
     const long long base = (fit ? lo : first) - kBefore;
     // Carrier phase of symbols base .. end: from the span's first symbol as decided live,
