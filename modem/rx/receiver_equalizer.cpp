@@ -2,6 +2,7 @@
 // decisions, S/N and frame statistics, soft values, end of frame and the decoder hand-off.
 #include <algorithm>
 #include <cmath>
+#include <complex>
 
 #include "modem/decoder/block_decoder.h"
 #include "modem/rx/serial_tone_receiver.h"
@@ -18,7 +19,7 @@ constexpr int kTrainingResetAfter = 800;
 constexpr int kDataResetAfter = 1000;
 constexpr float kGainKnown = 1.01f;
 constexpr float kGainUnknown = 1.00705f;
-// Fast fading, measured by the Doppler spread of the known runs: above 2.5 Hz (for 6 runs in a
+// Fast fading, measured by the Doppler spread of the known runs: above 2.5 Hz (for 2 runs in a
 // row, see EndKnownRun) the equaliser goes sparse.  Only the 5 feed-forward taps where the
 // channel's delay profile is strongest stay in use, with the 7 feedback taps, so that the
 // memory of a few tens of symbols that fading at 5 Hz needs still holds several times as many
@@ -34,13 +35,15 @@ constexpr int kSparseTaps = 5;
 constexpr float kSparseGainPerHz = 0.03f;
 constexpr float kSparseGainMax = 1.15f;
 constexpr int kRunsPerChoice = 32;
-constexpr int kSparseRuns = 6;
+constexpr int kSparseRuns = 2;
 constexpr int kSparseRunsFourApart = 16;
 constexpr float kProfileAverage = 1.0f / 32.0f;
-// Snapshot lag products are averaged over about 64 runs; the first figure comes after 10 runs
-// (0.2 s at 2400 bit/s).
+// Snapshot lag products are averaged over about 64 runs; the first figure comes after 6 runs
+// (0.12 s at 2400 bit/s) where runs one and two apart are compared, after 10 where runs four and
+// eight apart are (the longer lag must have been seen).
 constexpr float kDopplerAverage = 1.0f / 64.0f;
-constexpr int kDopplerFirstFigure = 10;
+constexpr int kDopplerFirstFigure = 6;
+constexpr int kDopplerFirstFigureFourApart = 10;
 constexpr int kMinRunLength = 8;
 // Ratio of the correlations four runs and one run apart below which the runs four and eight
 // apart are taken as decorrelated (0.5: about 4 Hz at 1200 bit/s).
@@ -48,6 +51,11 @@ constexpr float kDecorrelated = 0.5f;
 // With the sparse set the covariance restarts every 70 memory lengths (at most every 1000
 // symbols): directions the input hardly excites grow by the gain each symbol.
 constexpr float kSparseResetMemories = 70.0f;
+// The taps after a known run stand for the channel this many symbols before its end (a memory of
+// a few tens of symbols at most); the span's taps are interpolated between those two instants.
+constexpr float kSpanTapLag = 4.0f;
+// Least-squares passes over each span once the interpolated taps have decided it.
+constexpr int kFitPasses = 2;
 constexpr int kDataStartIndex = 320;  // training index of the first data symbol
 constexpr int kSnrWindow = 800;
 // Soft values are weighted by the inverse of the noise power on the known symbols around them:
@@ -201,7 +209,7 @@ void SerialToneReceiver::EndKnownRun() noexcept {
     for (int k = kSnapshots - 1; k > 0; --k) run_previous_[static_cast<std::size_t>(k)] = run_previous_[static_cast<std::size_t>(k - 1)];
     run_previous_[0] = run_sum_;
     run_sum_ = {};
-    if (++runs_seen_ < kDopplerFirstFigure || spacing <= 0) return;
+    if (++runs_seen_ < (doppler_first_lag_ == 0 ? kDopplerFirstFigure : kDopplerFirstFigureFourApart) || spacing <= 0) return;
     auto magnitude = [](Complex c) { return std::sqrt(c.re * c.re + c.im * c.im); };
     // Gaussian Doppler spectrum: rho(T) = exp(-2 (pi sigma T)^2), so rho(2T) / rho(T) = exp(-6 (pi sigma T)^2).
     // Runs 1 and 2 apart resolve fast fading; 4 and 8 apart slow fading, where the short lags
@@ -210,7 +218,7 @@ void SerialToneReceiver::EndKnownRun() noexcept {
         // Each average over the products it has had so far (the longer lag has had fewer).
         const float m1 = magnitude(lag_[static_cast<std::size_t>(l)]) / lag_weight_[static_cast<std::size_t>(l)];
         const float m2 = magnitude(lag_[static_cast<std::size_t>(l + 1)]) / lag_weight_[static_cast<std::size_t>(l + 1)];
-        if (!(m1 > 0.0f)) return -1.0f;
+        if (!(m1 > 0.0f) || !(lag_weight_[static_cast<std::size_t>(l + 1)] > 0.0f)) return -1.0f;
         float r = m2 / m1;
         r = r > 1.0f ? 1.0f : (r < 0.001f ? 0.001f : r);
         const float tau = static_cast<float>(lag * spacing) / profile_.symbol_rate;
@@ -234,9 +242,13 @@ void SerialToneReceiver::EndKnownRun() noexcept {
     }
     if (sigma < 0.0f) return;
     spread_hz_ = 2.0f * sigma;
-    // The slow channels read a few Hz now and then: the sparse set is taken only after 6 runs in
+    // The slow channels read a few Hz now and then: the sparse set is taken only after 2 runs in
     // a row above its threshold, 16 where runs four and eight apart are compared (the poor
-    // channel reads over 2.5 Hz in streaks of up to about 15 runs there).
+    // channel reads over 2.5 Hz in streaks of up to about 15 runs there).  Where runs one and two
+    // apart are compared, waiting for 6 runs in a row (and a first figure after 10) left the
+    // first second of a frame on 2 ms / 5 Hz to the full equaliser: a third of the short
+    // interleaver's errors; the poor channel, which then goes sparse for a few runs now and then,
+    // loses 3 errors more in 10^6 bits at 18 dB.
     sparse_runs_ = spread_hz_ > kSparseAboveHz ? sparse_runs_ + 1 : 0;
     const int runs_needed = doppler_first_lag_ == 0 ? kSparseRuns : kSparseRunsFourApart;
     if (spread_hz_ > kSparseAboveHz && (sparse_ || sparse_runs_ >= runs_needed)) {
@@ -289,6 +301,240 @@ void SerialToneReceiver::ApplyTapMask() noexcept {
     }
     rls_->ResetCovariance();
     eq_counter_ = 0;
+    mask_serial_ = data_serial_;
+}
+
+void SerialToneReceiver::StoreSymbol(int scramble, bool known, int decision) noexcept {
+    StoredSymbol& s = Stored(data_serial_);
+    const RlsState& st = *rls_;
+    for (int i = 0; i < kFeedForwardTaps; ++i) {
+        s.re[static_cast<std::size_t>(i)] = st.x_re[static_cast<std::size_t>(i)];
+        s.im[static_cast<std::size_t>(i)] = st.x_im[static_cast<std::size_t>(i)];
+    }
+    s.serial = data_serial_;
+    s.psi = psi_;
+    s.step = f_pre_ + f_int_;
+    s.scramble = scramble;
+    s.decision = decision;
+    s.known = known;
+    s.soft_index = !known && output_.soft_symbol_count >= 0 && output_.soft_symbol_count < kMaxSoftSymbols
+                       ? output_.soft_symbol_count
+                       : -1;
+}
+
+namespace {
+
+// Into and out of the decision set of a modulation: v = d turned, and the turn back.
+struct DecisionFrame {
+    const DecisionSet* set;
+    int shift;
+    Complex from;
+};
+
+DecisionFrame FrameOf(Modulation decisions) noexcept {
+    switch (decisions) {
+        case Modulation::Qpsk: return {&kDecisionSet4, 1, kFromSet4};
+        case Modulation::Bpsk:
+        case Modulation::Bpsk75: return {&kDecisionSet2, 2, {0.0f, 1.0f}};
+        default: return {&kDecisionSet8, 0, kFromSet8};
+    }
+}
+
+Complex ScrambleRotor(int c) noexcept {
+    return {kDecisionSet8.im[static_cast<std::size_t>(c)], kDecisionSet8.re[static_cast<std::size_t>(c)]};
+}
+
+float PhaseInCycle(float p) noexcept {
+    p = std::fmod(p, kPhaseCycle);
+    return p < 0.0f ? p + kPhaseCycle : p;
+}
+
+// Solves (G + delta I) w = p for Hermitian positive G of size n (row-major), in place in p.
+bool SolveHermitian(std::complex<double>* g, std::complex<double>* p, int n) noexcept {
+    double trace = 0.0;
+    for (int i = 0; i < n; ++i) trace += g[i * n + i].real();
+    const double delta = 1e-3 * trace / n + 1e-9;
+    for (int i = 0; i < n; ++i) g[i * n + i] += delta;
+    // Cholesky: G = L L^H, L in the lower triangle.
+    for (int j = 0; j < n; ++j) {
+        double d = g[j * n + j].real();
+        for (int k = 0; k < j; ++k) d -= std::norm(g[j * n + k]);
+        if (!(d > 0.0)) return false;
+        d = std::sqrt(d);
+        g[j * n + j] = d;
+        for (int i = j + 1; i < n; ++i) {
+            std::complex<double> v = g[i * n + j];
+            for (int k = 0; k < j; ++k) v -= g[i * n + k] * std::conj(g[j * n + k]);
+            g[i * n + j] = v / d;
+        }
+    }
+    for (int i = 0; i < n; ++i) {
+        std::complex<double> v = p[i];
+        for (int k = 0; k < i; ++k) v -= g[i * n + k] * p[k];
+        p[i] = v / g[i * n + i].real();
+    }
+    for (int i = n - 1; i >= 0; --i) {
+        std::complex<double> v = p[i];
+        for (int k = i + 1; k < n; ++k) v -= std::conj(g[k * n + i]) * p[k];
+        p[i] = v / g[i * n + i].real();
+    }
+    return true;
+}
+
+}  // namespace
+
+void SerialToneReceiver::DecideSpan(long long first, const float* theta, const Complex* taps, const Complex* slope) noexcept {
+    // theta[k] is the phase of symbol first - 7 + k.
+    const DecisionFrame frame = FrameOf(decisions_);
+    auto reference = [&](long long serial) {
+        const StoredSymbol& r = Stored(serial);
+        const Complex ref{frame.set->re[static_cast<std::size_t>(r.decision)], frame.set->im[static_cast<std::size_t>(r.decision)]};
+        const Complex back = Conj(sine_.Rotor(PhaseInCycle(theta[serial - first + 7])));
+        return Mul(Mul(Mul(ref, Conj(ScrambleRotor(r.scramble))), frame.from), back);
+    };
+    for (long long serial = first; Stored(serial).serial == serial && !Stored(serial).known; ++serial) {
+        StoredSymbol& s = Stored(serial);
+        const auto j = static_cast<float>(serial - first);
+        Complex y{};
+        for (int i = 0; i < kEqualizerTaps; ++i) {
+            const auto n = static_cast<std::size_t>(i);
+            const Complex w{taps[n].re + j * slope[n].re, taps[n].im + j * slope[n].im};
+            const Complex x = i < kFeedForwardTaps ? Complex{s.re[n], s.im[n]} : reference(serial - kEqualizerTaps + i);
+            y.re += w.re * x.re + w.im * x.im;
+            y.im += w.re * x.im - w.im * x.re;
+        }
+        const Complex yp = Mul(y, sine_.Rotor(PhaseInCycle(theta[serial - first + 7])));
+        const Complex d = Mul(yp, ScrambleRotor(s.scramble));
+        Complex v;
+        switch (decisions_) {
+            case Modulation::Qpsk: v = Mul(d, kToSet4); break;
+            case Modulation::Bpsk:
+            case Modulation::Bpsk75: v = {d.im, -d.re}; break;
+            default: v = Mul(d, kToSet8); break;
+        }
+        s.decision = Decide8Psk(v.re, v.im) >> frame.shift;
+        if (s.soft_index >= 0)
+            output_.soft_symbols[static_cast<std::size_t>(s.soft_index)] = LimitedSoftSymbol(
+                static_cast<float>(TruncToInt(1000.0f * v.re)), static_cast<float>(TruncToInt(1000.0f * v.im)));
+    }
+}
+
+void SerialToneReceiver::ReequalizeSpan(int known) noexcept {
+    const int count = span_count_;
+    span_count_ = -1;
+    if (count <= 0 || count > kMaxSpan) return;
+    const long long end = data_serial_;
+    const long long first = end - known - count + 1;
+    constexpr int kBefore = kEqualizerTaps - kFeedForwardTaps;  // feedback inputs before a symbol
+    // The fit spans the run before, the span and the run after, when all of it was stored with
+    // the taps in use now (a fit across a change of the sparse set lost more than it gained:
+    // 2400 long at 24 dB on 2 ms / 5 Hz, 88 errors against 7).
+    const int known_a = last_run_length_;
+    const long long lo = first - known_a;
+    if (first - kBefore < 1) return;
+    for (long long k = first - kBefore; k <= end; ++k)
+        if (Stored(k).serial != k) return;
+    bool fit = known_a >= kMinRunLength && lo - kBefore >= 1 && lo > mask_serial_ && end - lo + 1 + kBefore <= kStoreLength;
+    for (long long k = lo - kBefore; fit && k < first - kBefore; ++k) fit = Stored(k).serial == k;
+    const long long base = (fit ? lo : first) - kBefore;
+    // Carrier phase of symbols base .. end: from the span's first symbol as decided live,
+    // following the frequency estimate alone.
+    std::array<float, kStoreLength> theta{};
+    const int length = static_cast<int>(end - base) + 1;
+    const int at_first = static_cast<int>(first - base);
+    theta[static_cast<std::size_t>(at_first)] = Stored(first).psi;
+    for (int k = at_first + 1; k < length; ++k)
+        theta[static_cast<std::size_t>(k)] = theta[static_cast<std::size_t>(k - 1)] + Stored(base + k - 1).step;
+    for (int k = at_first - 1; k >= 0; --k)
+        theta[static_cast<std::size_t>(k)] = theta[static_cast<std::size_t>(k + 1)] - Stored(base + k).step;
+    const float* span_theta = theta.data() + (first - kBefore - base);
+
+    // First pass: the taps before the span and after the run, interpolated.  The run's taps are
+    // taken into the span's carrier frame: conj(W) R(theta) = conj(w) R(psi).
+    const Complex turn = sine_.Rotor(PhaseInCycle(theta[static_cast<std::size_t>(length - 1)] - psi_));
+    const RlsState& st = *rls_;
+    const float a = -1.0f - kSpanTapLag;
+    const float b = static_cast<float>(count + known - 1) - kSpanTapLag;
+    std::array<Complex, kEqualizerTaps> taps{};
+    std::array<Complex, kEqualizerTaps> slope{};
+    for (int i = 0; i < kEqualizerTaps; ++i) {
+        const auto n = static_cast<std::size_t>(i);
+        const Complex wa = span_taps_[n];
+        const Complex wb = Mul(Complex{st.w_re[n], st.w_im[n]}, turn);
+        slope[n] = {(wb.re - wa.re) / (b - a), (wb.im - wa.im) / (b - a)};
+        taps[n] = {wa.re - a * slope[n].re, wa.im - a * slope[n].im};
+    }
+    DecideSpan(first, span_theta, taps.data(), slope.data());
+    // The fit needs few inputs: the sparse set only.
+    if (!fit || !sparse_) return;
+
+    // Then least squares over the window, taps W0 + t W1 (t in units of 32 symbols from the
+    // window's middle) on the inputs in use, the known symbols and the decisions as references.
+    std::array<int, kEqualizerTaps> inputs{};
+    int used = 0;
+    for (int i = 0; i < kFeedForwardTaps; ++i)
+        if (tap_used_[static_cast<std::size_t>(i)] != 0) inputs[static_cast<std::size_t>(used++)] = i;
+    for (int i = kFeedForwardTaps; i < kEqualizerTaps; ++i) inputs[static_cast<std::size_t>(used++)] = i;
+    const int n = 2 * used;
+    if (n > kMaxFitSize) return;
+    const DecisionFrame frame = FrameOf(decisions_);
+    auto reference = [&](long long serial) {
+        const StoredSymbol& r = Stored(serial);
+        const Complex ref{frame.set->re[static_cast<std::size_t>(r.decision)], frame.set->im[static_cast<std::size_t>(r.decision)]};
+        const Complex back = Conj(sine_.Rotor(PhaseInCycle(theta[static_cast<std::size_t>(serial - base)])));
+        return Mul(Mul(Mul(ref, Conj(ScrambleRotor(r.scramble))), frame.from), back);
+    };
+    const double middle = 0.5 * static_cast<double>(lo + end);
+    for (int pass = 0; pass < kFitPasses; ++pass) {
+        std::fill(fit_matrix_.begin(), fit_matrix_.end(), std::complex<double>{});
+        std::fill(fit_vector_.begin(), fit_vector_.end(), std::complex<double>{});
+        std::array<std::complex<double>, kMaxFitSize> u{};
+        for (long long k = lo; k <= end; ++k) {
+            const StoredSymbol& s = Stored(k);
+            const double t = (static_cast<double>(k) - middle) / 32.0;
+            for (int q = 0; q < used; ++q) {
+                const int i = inputs[static_cast<std::size_t>(q)];
+                Complex x;
+                if (i < kFeedForwardTaps) x = {s.re[static_cast<std::size_t>(i)], s.im[static_cast<std::size_t>(i)]};
+                else x = reference(k - kEqualizerTaps + i);
+                u[static_cast<std::size_t>(q)] = {x.re, x.im};
+                u[static_cast<std::size_t>(q + used)] = t * u[static_cast<std::size_t>(q)];
+            }
+            const Complex d = reference(k);
+            // u conj(d) and u u^H, written out (the library's complex product checks for NaN
+            // on every call; these sums are most of the fit's time).
+            const double dr = d.re;
+            const double di = d.im;
+            for (int r = 0; r < n; ++r) {
+                const double ar = u[static_cast<std::size_t>(r)].real();
+                const double ai = u[static_cast<std::size_t>(r)].imag();
+                std::complex<double>& v = fit_vector_[static_cast<std::size_t>(r)];
+                v = {v.real() + (ar * dr + ai * di), v.imag() + (ai * dr - ar * di)};
+                std::complex<double>* row = fit_matrix_.data() + r * n;
+                for (int c = 0; c <= r; ++c) {
+                    const double br = u[static_cast<std::size_t>(c)].real();
+                    const double bi = u[static_cast<std::size_t>(c)].imag();
+                    row[c] = {row[c].real() + (ar * br + ai * bi), row[c].imag() + (ai * br - ar * bi)};
+                }
+            }
+        }
+        for (int r = 0; r < n; ++r)
+            for (int c = r + 1; c < n; ++c) fit_matrix_[static_cast<std::size_t>(r * n + c)] = std::conj(fit_matrix_[static_cast<std::size_t>(c * n + r)]);
+        if (!SolveHermitian(fit_matrix_.data(), fit_vector_.data(), n)) return;
+        // y = W^H u; the taps hold conj-weights in the same sense (y = sum conj(w) x).
+        taps = {};
+        slope = {};
+        const double t_first = (static_cast<double>(first) - middle) / 32.0;
+        for (int q = 0; q < used; ++q) {
+            const auto i = static_cast<std::size_t>(inputs[static_cast<std::size_t>(q)]);
+            const std::complex<double> w0 = fit_vector_[static_cast<std::size_t>(q)];
+            const std::complex<double> w1 = fit_vector_[static_cast<std::size_t>(q + used)];
+            const std::complex<double> at_first_symbol = w0 + t_first * w1;
+            taps[i] = {static_cast<float>(at_first_symbol.real()), static_cast<float>(at_first_symbol.imag())};
+            slope[i] = {static_cast<float>(w1.real() / 32.0), static_cast<float>(w1.imag() / 32.0)};
+        }
+        DecideSpan(first, span_theta, taps.data(), slope.data());
+    }
 }
 
 void SerialToneReceiver::TrainingSymbol() noexcept {
@@ -327,6 +573,7 @@ void SerialToneReceiver::StartData() noexcept {
     noise_previous_ = -1.0f;
     weighted_count_ = 0;
     ResetDoppler();
+    span_count_ = -1;
     first_block_ = true;
     wrong_known_ = 0;
     previous_known_ = false;
@@ -337,6 +584,7 @@ void SerialToneReceiver::DataSymbol() noexcept {
     const int t = (*current_table_)[static_cast<std::size_t>(frame_position_)];
     const int c = t & 7;
     ++eq_counter_;
+    ++data_serial_;
     if (frame_position_ == 0 && frame_counter_ == 0) {
         output_.mode.store(mode_index_, std::memory_order_relaxed);
         output_.soft_symbol_count = 0;
@@ -428,13 +676,24 @@ void SerialToneReceiver::DataSymbol() noexcept {
         const float limit = decisions_ == Modulation::Qpsk ? 0.3f : decisions_ == Modulation::Psk8 ? psk8_limit : 0.5f;
         frame_ends = output_.eom_found != 0 || quality_ < limit;
         g = sparse_ ? rls_gain_ : kGainKnown;
+        StoreSymbol(c, true, 0);
     } else {
+        const int ended_run = run_length_;
         if (previous_known_) EndKnownRun();
+        if (previous_known_) {
+            // A span opens: the taps as the run before it left them.
+            last_run_length_ = ended_run;
+            span_count_ = 0;
+            for (int i = 0; i < kEqualizerTaps; ++i)
+                span_taps_[static_cast<std::size_t>(i)] = {rls_->w_re[static_cast<std::size_t>(i)], rls_->w_im[static_cast<std::size_t>(i)]};
+        }
         // A run of known symbols long enough to measure the noise closes a window.
         if (previous_known_ && noise_count_ >= kNoiseWindow) WeightSoftSymbols();
         ref = {set->re[static_cast<std::size_t>(m)], set->im[static_cast<std::size_t>(m)]};
         e = {ref.re - v.re, ref.im - v.im};
         g = sparse_ ? 1.0f + (rls_gain_ - 1.0f) * kUnknownShare : kGainUnknown;
+        if (span_count_ >= 0) ++span_count_;
+        StoreSymbol(c, false, m);
         if (output_.soft_symbol_count >= 0 && output_.soft_symbol_count < kMaxSoftSymbols) {
             // Weighted once the window around it is complete (WeightSoftSymbols).
             output_.soft_symbols[static_cast<std::size_t>(output_.soft_symbol_count)] = LimitedSoftSymbol(
@@ -481,6 +740,14 @@ void SerialToneReceiver::DataSymbol() noexcept {
     ++run_spacing_;
     const int reset_after = sparse_ ? std::min(kDataResetAfter, static_cast<int>(kSparseResetMemories / (rls_gain_ - 1.0f))) : kDataResetAfter;
     RlsUpdate(e_y, ref_y, g, reset_after);
+    if (t < kUnknownSymbol && span_count_ >= 0) {
+        // The known run ends here: the span before it is equalised again.
+        const int next = frame_position_ + 1;
+        if (next == kFrameLength || (*current_table_)[static_cast<std::size_t>(next)] >= kUnknownSymbol) {
+            if (run_length_ >= kMinRunLength) ReequalizeSpan(run_length_);
+            span_count_ = -1;
+        }
+    }
     if (sparse_) {
         // The covariance of a tap out of use only grows by the gain; hold it at its start.
         for (int i = 0; i < kFeedForwardTaps; ++i)
@@ -544,6 +811,7 @@ void SerialToneReceiver::EndFrame() noexcept {
 
     ResetTracking();
     ClearTrace();
+    span_count_ = -1;
     data_mode_ = false;
     output_.receiving.store(0, std::memory_order_relaxed);
     // The decoder holds back the last bits of the last block (it decides each bit from the

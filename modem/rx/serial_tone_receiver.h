@@ -6,6 +6,8 @@
 #pragma once
 
 #include <array>
+#include <complex>
+#include <vector>
 #include <cstdint>
 #include <memory>
 
@@ -283,6 +285,47 @@ private:
     int doppler_first_lag_ = 0;        // first pair of lags the layout allows (0: 1 and 2, 2: 4 and 8)
     float spread_hz_ = -1.0f;          // -1: not measured yet
     float rls_gain_ = 1.01f;           // 1 / forgetting factor of the data-mode updates
+
+    // Decisions on the unknown symbols drift the equaliser away from a fading channel within a
+    // run of 32 symbols.  Every data symbol's feed-forward input is kept, and once a known run
+    // has trained the equaliser the unknown symbols before it are equalised again with taps
+    // interpolated between the runs on either side; on the sparse set (fast fading) then twice
+    // more with taps fitted by least squares to the two runs and those decisions together, the
+    // taps moving linearly in time.  The carrier phase follows the frequency estimate alone.
+    // Their soft values are replaced before the block is decoded.
+    static constexpr int kMaxSpan = 32;
+    static constexpr int kSparseFitInputs = 8;  // feed-forward inputs a fit can take
+    static constexpr int kStoreLength = 80;  // a known run, the span, a known run, 7 before them
+    struct StoredSymbol {
+        std::array<float, kFeedForwardTaps> re;
+        std::array<float, kFeedForwardTaps> im;
+        long long serial = -1;  // data symbol number; -1: empty
+        float psi = 0.0f;       // carrier phase it was decided with
+        float step = 0.0f;      // carrier step after it
+        int scramble = 0;
+        int decision = 0;       // index in the decision set (0 for a known symbol)
+        bool known = false;
+        int soft_index = -1;    // its soft value, -1: none
+    };
+    void StoreSymbol(int scramble, bool known, int decision) noexcept;
+    void ReequalizeSpan(int known) noexcept;
+    // Decides the span's symbols again with taps `taps` (at the span's first symbol) moving by
+    // `slope` per symbol, in the carrier frame `theta` (indexed from `first`); writes their
+    // decisions and soft values.
+    void DecideSpan(long long first, const float* theta, const Complex* taps, const Complex* slope) noexcept;
+    StoredSymbol& Stored(long long serial) noexcept {
+        return store_[static_cast<std::size_t>(serial % kStoreLength)];
+    }
+    std::array<StoredSymbol, kStoreLength> store_{};
+    long long data_serial_ = 0;  // data symbols since the switch to data
+    int span_count_ = -1;        // unknown symbols since the last known run; -1: no span open
+    int last_run_length_ = 0;    // known symbols in the run before the span
+    std::array<Complex, kEqualizerTaps> span_taps_{};  // the taps before the span
+    long long mask_serial_ = 0;  // data symbol at which the taps in use last changed
+    // The least-squares fit: two taps (value and slope) per input in use.
+    static constexpr int kMaxFitSize = 2 * (kSparseFitInputs + kEqualizerTaps - kFeedForwardTaps);
+    std::vector<std::complex<double>> fit_matrix_ = std::vector<std::complex<double>>(kMaxFitSize * kMaxFitSize);
+    std::vector<std::complex<double>> fit_vector_ = std::vector<std::complex<double>>(kMaxFitSize);
 
     float quality_ = 1.0f;
     int wrong_known_ = 0;
