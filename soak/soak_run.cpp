@@ -47,6 +47,7 @@ std::uint64_t LinkEndBoundMs(int modem_type) {
 struct Outgoing {
     std::uint64_t step = 0;
     std::string path;                    // as the station opened it (single-byte text)
+    std::uint64_t size = 0;              // as offered
     std::vector<std::uint8_t> expected;  // the first kMaxTransferBytes bytes
     bool success_seen = false;
 };
@@ -260,6 +261,7 @@ void SoakRunner::SendFile(const SoakAction& a) {
     auto out = std::make_shared<Outgoing>();
     out->step = a.step;
     out->path = "outbox/" + a.text;
+    out->size = a.size;
     std::vector<std::uint8_t> bytes(a.size);
     for (auto& b : bytes) b = static_cast<std::uint8_t>(content_rng_());
     const bool offered = world_.SendFile(i, out->path, bytes);
@@ -389,6 +391,14 @@ void SoakRunner::OnLine(int i, const std::string& t) {
     } else if (StartsWith(t, "Sending file '")) {
         ++report_.transfers;
         sending_[k] = outgoing_[k];
+        // The same name and size offered again while the far station still waits for the data
+        // of the first offer: it takes the new one as a repeat and stores this file's pieces.
+        Incoming& far = receiving_[1 - k];
+        if (sending_[k] && far.source && far.source != sending_[k] && !far.success_seen &&
+            far.source->path == sending_[k]->path && far.source->size == sending_[k]->size) {
+            far.source = sending_[k];
+            far.step = sending_[k]->step;
+        }
     } else if (Contains(t, "sended succesfully")) {
         const Incoming& far = receiving_[1 - k];
         if (sending_[k] && !sending_[k]->success_seen) {
