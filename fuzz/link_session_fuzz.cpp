@@ -462,8 +462,14 @@ void Run(Input& in) {
             for (const RecordingUi::Line& l : st.ui.log) std::fprintf(stderr, "    log: %s\n", l.text.c_str());
             for (const RecordingUi::Line& l : st.ui.chat) std::fprintf(stderr, "    chat: %s\n", l.text.c_str());
         }
-        // A file reported received is whole on disk: every piece of the accepted size written.
-        for (const RecordingUi::Line& l : st.ui.log) {
+        // A file reported received is whole on disk: every piece of the accepted size written.  A
+        // new offer accepted later in the same step (it ends the earlier reception) starts another
+        // file: only the reports after it are about the file on disk now.
+        std::size_t current = 0;
+        for (std::size_t i = 0; i < st.ui.log.size(); ++i)
+            if (st.ui.log[i].text.rfind("Receiving file '", 0) == 0) current = i + 1;
+        for (std::size_t i = current; i < st.ui.log.size(); ++i) {
+            const RecordingUi::Line& l = st.ui.log[i];
             const std::string success = "File '" + s.ReceiveName() + "' received succesfully";
             if (l.kind != static_cast<int>(LogKind::System) || l.text.rfind(success, 0) != 0) continue;
             const auto f = st.files.files.find(s.ReceivePath());
