@@ -29,6 +29,14 @@ namespace kavra::fuzz {
         if (!(cond)) ::kavra::fuzz::Broken(#cond, __FILE__, __LINE__, (detail)); \
     } while (0)
 
+// The libFuzzer entry point of a target whose work is `run(Input&)`.
+#define KAVRA_FUZZ_ENTRY(run) \
+    extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) { \
+        ::kavra::fuzz::Input in(data, size); \
+        run(in); \
+        return 0; \
+    }
+
 // Reads fields from the front of the input; past its end every field reads as zero (and Empty()
 // says so), so any input is a complete program.
 class Input {

@@ -34,17 +34,7 @@ public:
     std::uint32_t now = 0xFFFFF000u;  // every long input crosses the wrap
 };
 
-class FuzzReceiver : public ReceiverStatus {
-public:
-    bool IsReceiving() override { return receiving; }
-    int Snr() override { return snr; }
-    int Mode() override { return mode; }
-    SnrFigures LastFrameSnr() override { return last_frame; }
-    bool receiving = false;
-    int snr = kSnrNone;
-    int mode = 4;
-    SnrFigures last_frame{12, 10, 14};
-};
+using FuzzReceiver = ScriptedReceiver;
 
 // A received file name must be one plain name inside RECEIVED: no folder, no device, nothing a
 // file system refuses.
@@ -504,8 +494,4 @@ void Run(Input& in) {
 }  // namespace
 }  // namespace kavra::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    kavra::fuzz::Input in(data, size);
-    kavra::fuzz::Run(in);
-    return 0;
-}
+KAVRA_FUZZ_ENTRY(kavra::fuzz::Run)

@@ -203,8 +203,4 @@ void Run(Input& in) {
 }  // namespace
 }  // namespace kavra::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    kavra::fuzz::Input in(data, size);
-    kavra::fuzz::Run(in);
-    return 0;
-}
+KAVRA_FUZZ_ENTRY(kavra::fuzz::Run)

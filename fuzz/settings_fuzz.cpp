@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "fuzz/settings_names.h"
 #include "link/abonents.h"
 #include "link/link_session.h"
 #include "link/simulation.h"
@@ -65,10 +66,6 @@ void Abonents(const std::string& text) {
         KAVRA_CHECK(again.StoredPrivilege(i) == 0 || again.StoredPrivilege(i) == 1);
 }
 
-constexpr const char* kNumberNames[] = {"MODEM_TYPE2", "MODEM_TYPE",  "CORR_FREQC",  "CORR_FREQP",  "CORR_FREQP1",
-                                        "USE_COM_PORT", "COM_PORT_NUMBER", "DTR_OR_RTS", "USE_SSE2", "AUTOCONNECT",
-                                        "AUTORECEIVE", "COLOR_SYS",   "COLOR_ERR",   "COLOR_OWN",   "COLOR_ABON"};
-constexpr const char* kStringNames[] = {"CALLSIGN", "CaptureDevice", "PlaybackDevice", "COM_PORT_DEVICE"};
 
 void StoreValue(station::MemorySettingsStore& store, const char* name, Input& in) {
     const std::uint8_t kind = in.U8();

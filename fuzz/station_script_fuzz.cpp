@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "fuzz/settings_names.h"
 #include "link/file_names.h"
 #include "link/simulation.h"
 #include "station/station.h"
@@ -50,10 +51,6 @@ public:
     }
 };
 
-constexpr const char* kNumberNames[] = {"MODEM_TYPE2", "MODEM_TYPE",  "CORR_FREQC",  "CORR_FREQP",  "CORR_FREQP1",
-                                        "USE_COM_PORT", "COM_PORT_NUMBER", "DTR_OR_RTS", "USE_SSE2", "AUTOCONNECT",
-                                        "AUTORECEIVE", "COLOR_SYS",   "COLOR_ERR",   "COLOR_OWN",   "COLOR_ABON"};
-constexpr const char* kStringNames[] = {"CALLSIGN", "CaptureDevice", "PlaybackDevice", "COM_PORT_DEVICE"};
 
 // A value per name: kept from the defaults below, a number (nominal-ish or any), or a string.
 void StoreValue(station::MemorySettingsStore& store, const char* name, Input& in) {
@@ -151,8 +148,4 @@ void Run(Input& in) {
 }  // namespace
 }  // namespace kavra::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    kavra::fuzz::Input in(data, size);
-    kavra::fuzz::Run(in);
-    return 0;
-}
+KAVRA_FUZZ_ENTRY(kavra::fuzz::Run)

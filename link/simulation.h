@@ -46,6 +46,19 @@ public:
     int writes = 0;
 };
 
+// A receiver whose status the caller sets.
+class ScriptedReceiver : public ReceiverStatus {
+public:
+    bool IsReceiving() override { return receiving; }
+    int Snr() override { return snr; }
+    int Mode() override { return mode; }
+    SnrFigures LastFrameSnr() override { return last_frame; }
+    bool receiving = false;
+    int snr = kSnrNone;
+    int mode = 4;
+    SnrFigures last_frame{12, 10, 14};
+};
+
 // The recorded user interface.
 class RecordingUi : public UserInterface {
 public:

@@ -15,7 +15,6 @@
 
 namespace kavra::soak {
 
-namespace fs = std::filesystem;
 using link::LinkState;
 
 namespace {

@@ -18,8 +18,6 @@ constexpr std::array<const char*, 14> kHostileNames{
     "\x01\x02\x07\x1b[31mred.txt", "trailing. . .", "...", "\x98\xff\xfe.dat",
     "\xcf\xf0\xe8\xe2\xe5\xf2 \xec\xe8\xf0.txt", "spaces   in   name.txt", "a.b.c.d.e.f.g", "-rf"};
 
-std::string Callsign(std::string_view name) { return std::string(name); }
-
 }  // namespace
 
 std::string DescribeAction(const SoakAction& a) {
@@ -182,7 +180,7 @@ SoakAction SoakSchedule::Next(std::uint64_t now_ms, const WorldSnapshot& world) 
     switch (a.kind) {
         case ActionKind::Connect:
             a.text = std::uniform_real_distribution<double>(0.0, 1.0)(rng_) < 0.1
-                         ? Callsign("NOBODY")
+                         ? std::string("NOBODY")
                          : callsigns_[static_cast<std::size_t>(other)];
             break;
         case ActionKind::Chat: a.text = DrawChatLine(); break;

@@ -55,17 +55,7 @@ public:
     std::vector<SentBurst> bursts;
 };
 
-class FakeReceiver : public ReceiverStatus {
-public:
-    bool IsReceiving() override { return receiving; }
-    int Snr() override { return snr; }
-    int Mode() override { return mode; }
-    SnrFigures LastFrameSnr() override { return last_frame; }
-    bool receiving = false;
-    int snr = kSnrNone;
-    int mode = 4;
-    SnrFigures last_frame{12, 10, 14};
-};
+using FakeReceiver = ScriptedReceiver;
 
 inline LinkSettings Settings(const std::string& callsign, int modem_type = 0) {
     LinkSettings s;
@@ -139,21 +129,30 @@ public:
         for (std::size_t i = 0; i < name.size() && i < 55; ++i) p[4 + i] = static_cast<std::uint8_t>(name[i]);
         Receive(ControlCode::FileOffer, p);
     }
-    // This station offers `data` and the peer accepts.
-    void StartSending(const std::vector<std::uint8_t>& data, const std::string& path = "/data/file.bin") {
+    // This station's operator chooses `data` to send and confirms: the offer is pending.
+    void Offer(const std::vector<std::uint8_t>& data, const std::string& path = "/data/file.bin") {
         files.files[path] = data;
         ui.next_file = path;
         session.SendFileClick();
         session.AnswerQuestion(true);
+    }
+    // This station offers `data` and the peer accepts.
+    void StartSending(const std::vector<std::uint8_t>& data, const std::string& path = "/data/file.bin") {
+        Offer(data, path);
         ReceiveFileReply();
     }
     // The offer goes out, and the peer's reply comes in a burst that begins after it.
     void ReceiveFileReply(int answer = 255) {
         ASSERT_TRUE(Turn());
         clock.now += sender.duration_ms + 600;
+        ReceiveInBurst(ControlCode::FileReply, CallsignPayload("EF2GH", {}, answer));
+    }
+    // A block in a burst of its own: the activity flag rises (and the status refresh sees it)
+    // before the block and falls after it.
+    void ReceiveInBurst(ControlCode code, const std::vector<std::uint8_t>& payload) {
         receiver.receiving = true;
         session.StatusRefresh();
-        Receive(ControlCode::FileReply, CallsignPayload("EF2GH", {}, answer));
+        Receive(code, payload);
         receiver.receiving = false;
         session.StatusRefresh();
     }

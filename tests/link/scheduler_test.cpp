@@ -103,10 +103,7 @@ TEST(Turns, SignalReportCarriesTheOwnFiguresOfTheLastFrame) {
 TEST(Turns, OfferingGivesUpAfterFiveOffersWithAKeepAliveTurn) {
     Harness h;
     h.ConnectAsCaller();
-    h.files.files["/data/x.bin"] = Pattern(500);
-    h.ui.next_file = "/data/x.bin";
-    h.session.SendFileClick();
-    h.session.AnswerQuestion(true);
+    h.Offer(Pattern(500), "/data/x.bin");
     ASSERT_EQ(h.session.State(), LinkState::Offering);
     for (int i = 0; i < 5; ++i) {
         ASSERT_TRUE(h.Turn());

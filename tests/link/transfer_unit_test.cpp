@@ -196,31 +196,19 @@ TEST(Receiving, AcceptedByTheUserWithTheOfferedNameShown) {
 TEST(StaleOffers, AReplyFromBeforeTheOfferWentOutIsNotTaken) {
     Harness h;
     h.ConnectAsCaller();
-    h.files.files["/two.bin"] = Pattern(500);
-    h.ui.next_file = "/two.bin";
-    h.session.SendFileClick();
-    h.session.AnswerQuestion(true);
+    h.Offer(Pattern(500), "/two.bin");
     ASSERT_EQ(h.session.State(), LinkState::Offering);
+    const auto accepted = CallsignPayload("EF2GH", {}, 255);
     // Heard before the offer was sent, and during the offer's own burst.
-    h.receiver.receiving = true;
-    h.session.StatusRefresh();
-    h.Receive(ControlCode::FileReply, CallsignPayload("EF2GH", {}, 255));
-    h.receiver.receiving = false;
-    h.session.StatusRefresh();
+    h.ReceiveInBurst(ControlCode::FileReply, accepted);
     EXPECT_EQ(h.session.State(), LinkState::Offering);
     ASSERT_TRUE(h.Turn());
     h.clock.now += h.sender.duration_ms / 2;
-    h.receiver.receiving = true;
-    h.session.StatusRefresh();
-    h.Receive(ControlCode::FileReply, CallsignPayload("EF2GH", {}, 255));
+    h.ReceiveInBurst(ControlCode::FileReply, accepted);
     EXPECT_EQ(h.session.State(), LinkState::Offering);
-    h.receiver.receiving = false;
-    h.session.StatusRefresh();
     // The reply to this offer comes after it.
     h.clock.now += h.sender.duration_ms;
-    h.receiver.receiving = true;
-    h.session.StatusRefresh();
-    h.Receive(ControlCode::FileReply, CallsignPayload("EF2GH", {}, 255));
+    h.ReceiveInBurst(ControlCode::FileReply, accepted);
     EXPECT_EQ(h.session.State(), LinkState::SendingFile);
 }
 
