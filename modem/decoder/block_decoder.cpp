@@ -37,7 +37,32 @@ int ValuesPerSymbol(Modulation modulation) {
 
 BlockDecoder::BlockDecoder()
     : soft_(static_cast<std::size_t>(kMaxSoftValues), 0.0f),
-      deinterleaved_(static_cast<std::size_t>(kMaxSoftValues), 0.0f) {}
+      deinterleaved_(static_cast<std::size_t>(kMaxSoftValues), 0.0f),
+      path_history_(static_cast<std::size_t>(kMaxSoftValues / 2)),
+      path_pairs_(static_cast<std::size_t>(kMaxSoftValues / 2)) {}
+
+int BlockDecoder::BlockCodeBits(ReceiverOutput& out, bool first_of_frame, std::span<std::uint8_t> bits) noexcept {
+    const int mode = out.mode;
+    if (!IsValidMode(mode)) return 0;
+    const DataModeInfo& info = ModeInfo(mode);
+    if (info.modulation == Modulation::Uncoded8 || info.modulation == Modulation::Bpsk75) return 0;
+    Deinterleave(mode, Demap(out, mode));
+    const int size = info.rows * info.columns;
+    const int repeats = info.repeats > 1 ? info.repeats : 1;
+    const int pairs = CombineRepeats(repeats, size) / 2;
+    const bool from_zero = first_of_frame || mode != frame_mode_;
+    viterbi_.BestPath(deinterleaved_.data(), pairs, from_zero, path_history_.data(), path_pairs_.data());
+    // Sent position f carried the value at coding position order[f] of the repeated stream.
+    const std::span<const std::uint16_t> order = fetch_order_.ForMode(mode);
+    const int count = std::min({static_cast<int>(order.size()), static_cast<int>(bits.size()), size});
+    for (int f = 0; f < count; ++f) {
+        const int p = order[static_cast<std::size_t>(f)];
+        const int pair = p / (2 * repeats);
+        const int code = pair < pairs ? path_pairs_[static_cast<std::size_t>(pair)] : 0;
+        bits[static_cast<std::size_t>(f)] = static_cast<std::uint8_t>((p & 1) == 0 ? (code >> 1) & 1 : code & 1);
+    }
+    return count;
+}
 
 void BlockDecoder::DecodeBlock(ReceiverOutput& out) noexcept {
     // A frame of one block, its held-back tail appended.

@@ -46,6 +46,14 @@ public:
     // in an earlier delivery).  The uncoded mode 12 has no delay.  Inputs as for DecodeBlock.
     void DecodeFrameBlock(ReceiverOutput& out, bool first_of_frame) noexcept;
 
+    // The code bits of the best path through the block, as DecodeFrameBlock would next decode it
+    // (the trellis carried on from the frame's earlier blocks unless `first_of_frame`), traced
+    // back from the block's best final state and put into the order they were sent: one bit per
+    // soft value, so bits[3k .. 3k+2] belong to the k-th 8-PSK symbol.  Changes nothing the
+    // decoding depends on.  Returns the number of bits written; 0 for the uncoded mode and the
+    // 75 bit/s layout (whose symbols carry sums), or an invalid mode.
+    int BlockCodeBits(ReceiverOutput& out, bool first_of_frame, std::span<std::uint8_t> bits) noexcept;
+
     // Delivers the bits a frame still holds back (the last 64 of its last block) into out.
     // Returns false, writing nothing, when there are none or the end-of-message word has been
     // found (what follows it is fill).
@@ -76,6 +84,8 @@ private:
     FetchOrderTable fetch_order_;
     std::vector<float> soft_;
     std::vector<float> deinterleaved_;
+    std::vector<std::uint64_t> path_history_;
+    std::vector<std::uint8_t> path_pairs_;
     ViterbiDecoder viterbi_;
 
     // The frame being decoded by DecodeFrameBlock.

@@ -70,4 +70,42 @@ float ViterbiDecoder::Step(float a, float b) noexcept {
     return state < 32 ? 1.0f : -1.0f;
 }
 
+void ViterbiDecoder::BestPath(const float* x, int pairs, bool from_zero, std::uint64_t* history,
+                              std::uint8_t* code_pairs) const noexcept {
+    std::array<float, kStates> metric{};
+    std::array<float, kStates> next{};
+    if (!from_zero) {
+        float best = metric_[0];
+        for (float m : metric_) best = m > best ? m : best;
+        for (std::size_t s = 0; s < kStates; ++s) metric[s] = std::isfinite(best) ? metric_[s] - best : 0.0f;
+    }
+    for (int j = 0; j < pairs; ++j) {
+        const float a = x[2 * j];
+        const float b = x[2 * j + 1];
+        std::uint64_t decisions = 0;
+        for (std::size_t s = 0; s < kStates; ++s) {
+            const std::size_t p0 = (2 * s) & 63;
+            const float m0 = metric[p0] + a * sign_first_[0][s] + b * sign_second_[0][s];
+            const float m1 = metric[p0 + 1] + a * sign_first_[1][s] + b * sign_second_[1][s];
+            decisions |= static_cast<std::uint64_t>(m0 - m1 > 0.0f) << s;
+            next[s] = m0 >= m1 ? m0 : m1;
+        }
+        metric = next;
+        history[j] = decisions;
+    }
+    float best_metric = -std::numeric_limits<float>::infinity();
+    unsigned state = 0;
+    for (unsigned s = 0; s < kStates; ++s) {
+        if (metric[s] >= best_metric) {
+            best_metric = metric[s];
+            state = s;
+        }
+    }
+    for (int j = pairs - 1; j >= 0; --j) {
+        const unsigned odd = static_cast<unsigned>(~(history[j] >> state) & 1u);
+        code_pairs[j] = output_[odd][state];
+        state = ((state << 1) | odd) & 63u;
+    }
+}
+
 }  // namespace kavra::modem

@@ -35,6 +35,13 @@ public:
     // the step 64 steps before this one.
     float Step(float a, float b) noexcept;
 
+    // The best path through pairs x[0, 2 pairs) by a full traceback from the best final state,
+    // starting from the present path metrics (all equal when `from_zero`), without changing the
+    // decoder: writes each step's code bits (as OutputBits) to code_pairs.  history holds one
+    // word per pair.
+    void BestPath(const float* x, int pairs, bool from_zero, std::uint64_t* history,
+                  std::uint8_t* code_pairs) const noexcept;
+
     // Code bits of the transition into state s from predecessor (2s + b) mod 64: the first code
     // bit in bit 1, the second in bit 0.
     int OutputBits(int b, int s) const noexcept {

@@ -55,7 +55,10 @@ constexpr float kSparseResetMemories = 70.0f;
 // a few tens of symbols at most); the span's taps are interpolated between those two instants.
 constexpr float kSpanTapLag = 4.0f;
 // Least-squares passes over each span once the interpolated taps have decided it.
-constexpr int kFitPasses = 2;
+constexpr int kFitPasses = 1;
+// A span's window: the known run before it, the span, the run after and the feedback inputs
+// before them.
+constexpr int kSpanWindow = 80;
 constexpr int kDataStartIndex = 320;  // training index of the first data symbol
 constexpr int kSnrWindow = 800;
 // Soft values are weighted by the inverse of the noise power on the known symbols around them:
@@ -150,6 +153,7 @@ void SerialToneReceiver::WeightSoftSymbols() noexcept {
         SoftSymbol& s = output_.soft_symbols[static_cast<std::size_t>(k)];
         s.i *= weight;
         s.q *= weight;
+        soft_weight_[static_cast<std::size_t>(k)] = weight;
     }
     weighted_count_ = count;
 }
@@ -340,6 +344,26 @@ DecisionFrame FrameOf(Modulation decisions) noexcept {
     }
 }
 
+// The decision-set index of the symbol that carries code bits `word` (the first bit highest),
+// per decision set (8, 4 and 2 points): the point whose soft values have those signs.
+using SymbolOfBits = std::array<std::array<int, 8>, 3>;
+SymbolOfBits BuildSymbolOfBits() {
+    SymbolOfBits table{};
+    for (int m = 0; m < 8; ++m) {
+        const std::array<float, 3> bits = EightPskSoftBits(kDecisionSet8.re[static_cast<std::size_t>(m)], kDecisionSet8.im[static_cast<std::size_t>(m)]);
+        const int word = (bits[0] < 0.0f ? 4 : 0) | (bits[1] < 0.0f ? 2 : 0) | (bits[2] < 0.0f ? 1 : 0);
+        table[0][static_cast<std::size_t>(word)] = m;
+    }
+    for (int m = 0; m < 4; ++m) {
+        const int word = (kDecisionSet4.re[static_cast<std::size_t>(m)] < 0.0f ? 2 : 0) | (kDecisionSet4.im[static_cast<std::size_t>(m)] < 0.0f ? 1 : 0);
+        table[1][static_cast<std::size_t>(word)] = m;
+    }
+    table[2][0] = 0;
+    table[2][1] = 1;
+    return table;
+}
+const SymbolOfBits kSymbolOfBits = BuildSymbolOfBits();
+
 Complex ScrambleRotor(int c) noexcept {
     return {kDecisionSet8.im[static_cast<std::size_t>(c)], kDecisionSet8.re[static_cast<std::size_t>(c)]};
 }
@@ -383,27 +407,37 @@ bool SolveHermitian(std::complex<double>* g, std::complex<double>* p, int n) noe
 
 }  // namespace
 
-void SerialToneReceiver::DecideSpan(long long first, const float* theta, const Complex* taps, const Complex* slope) noexcept {
-    // theta[k] is the phase of symbol first - 7 + k.
+void SerialToneReceiver::DecideSpan(long long first, const float* theta, const Complex* taps, const Complex* slope,
+                                    bool keep_decisions) noexcept {
+    // theta[k] is the phase of symbol first - 7 + k; so is ref[k] its reference in the frame of
+    // the equaliser's output, kept up to date with the new decisions.
+    constexpr int kBefore = kEqualizerTaps - kFeedForwardTaps;
     const DecisionFrame frame = FrameOf(decisions_);
-    auto reference = [&](long long serial) {
-        const StoredSymbol& r = Stored(serial);
-        const Complex ref{frame.set->re[static_cast<std::size_t>(r.decision)], frame.set->im[static_cast<std::size_t>(r.decision)]};
-        const Complex back = Conj(sine_.Rotor(PhaseInCycle(theta[serial - first + 7])));
-        return Mul(Mul(Mul(ref, Conj(ScrambleRotor(r.scramble))), frame.from), back);
-    };
-    for (long long serial = first; Stored(serial).serial == serial && !Stored(serial).known; ++serial) {
+    long long last = first;
+    while (last - first < kMaxSpan && Stored(last).serial == last && !Stored(last).known) ++last;
+    std::array<Complex, kMaxSpan + kBefore> ref{};
+    SpanReferences(first - kBefore, last - 1, theta, ref.data());
+    for (long long serial = first; serial < last; ++serial) {
         StoredSymbol& s = Stored(serial);
+        const auto at = static_cast<std::size_t>(serial - first + kBefore);
         const auto j = static_cast<float>(serial - first);
         Complex y{};
-        for (int i = 0; i < kEqualizerTaps; ++i) {
+        for (int i = 0; i < kFeedForwardTaps; ++i) {
             const auto n = static_cast<std::size_t>(i);
-            const Complex w{taps[n].re + j * slope[n].re, taps[n].im + j * slope[n].im};
-            const Complex x = i < kFeedForwardTaps ? Complex{s.re[n], s.im[n]} : reference(serial - kEqualizerTaps + i);
-            y.re += w.re * x.re + w.im * x.im;
-            y.im += w.re * x.im - w.im * x.re;
+            const float wr = taps[n].re + j * slope[n].re;
+            const float wi = taps[n].im + j * slope[n].im;
+            y.re += wr * s.re[n] + wi * s.im[n];
+            y.im += wr * s.im[n] - wi * s.re[n];
         }
-        const Complex yp = Mul(y, sine_.Rotor(PhaseInCycle(theta[serial - first + 7])));
+        for (int i = kFeedForwardTaps; i < kEqualizerTaps; ++i) {
+            const auto n = static_cast<std::size_t>(i);
+            const float wr = taps[n].re + j * slope[n].re;
+            const float wi = taps[n].im + j * slope[n].im;
+            const Complex x = ref[at - kEqualizerTaps + n];
+            y.re += wr * x.re + wi * x.im;
+            y.im += wr * x.im - wi * x.re;
+        }
+        const Complex yp = Mul(y, sine_.Rotor(PhaseInCycle(theta[at])));
         const Complex d = Mul(yp, ScrambleRotor(s.scramble));
         Complex v;
         switch (decisions_) {
@@ -412,11 +446,101 @@ void SerialToneReceiver::DecideSpan(long long first, const float* theta, const C
             case Modulation::Bpsk75: v = {d.im, -d.re}; break;
             default: v = Mul(d, kToSet8); break;
         }
-        s.decision = Decide8Psk(v.re, v.im) >> frame.shift;
-        if (s.soft_index >= 0)
-            output_.soft_symbols[static_cast<std::size_t>(s.soft_index)] = LimitedSoftSymbol(
-                static_cast<float>(TruncToInt(1000.0f * v.re)), static_cast<float>(TruncToInt(1000.0f * v.im)));
+        if (!keep_decisions) {
+            s.decision = Decide8Psk(v.re, v.im) >> frame.shift;
+            SpanReferences(serial, serial, theta + at, &ref[at]);
+        }
+        if (s.soft_index < 0 || (keep_decisions && serial < block_first_serial_)) continue;
+        const auto k = static_cast<std::size_t>(s.soft_index);
+        SoftSymbol soft = LimitedSoftSymbol(static_cast<float>(TruncToInt(1000.0f * v.re)), static_cast<float>(TruncToInt(1000.0f * v.im)));
+        if (keep_decisions) {
+            soft.i *= soft_weight_[k];
+            soft.q *= soft_weight_[k];
+        }
+        output_.soft_symbols[k] = soft;
     }
+}
+
+void SerialToneReceiver::SpanReferences(long long from, long long to, const float* theta, Complex* ref) noexcept {
+    const DecisionFrame frame = FrameOf(decisions_);
+    for (long long serial = from; serial <= to; ++serial) {
+        const StoredSymbol& r = Stored(serial);
+        const auto k = static_cast<std::size_t>(serial - from);
+        const Complex point{frame.set->re[static_cast<std::size_t>(r.decision)], frame.set->im[static_cast<std::size_t>(r.decision)]};
+        const Complex back = Conj(sine_.Rotor(PhaseInCycle(theta[k])));
+        ref[k] = Mul(Mul(Mul(point, Conj(ScrambleRotor(r.scramble))), frame.from), back);
+    }
+}
+
+void SerialToneReceiver::SpanPhases(long long base, long long first, long long end, float* theta) noexcept {
+    const int length = static_cast<int>(end - base) + 1;
+    const int at_first = static_cast<int>(first - base);
+    theta[at_first] = Stored(first).psi;
+    for (int k = at_first + 1; k < length; ++k) theta[k] = theta[k - 1] + Stored(base + k - 1).step;
+    for (int k = at_first - 1; k >= 0; --k) theta[k] = theta[k + 1] - Stored(base + k).step;
+}
+
+bool SerialToneReceiver::FitSpan(const SpanRecord& span, const float* theta, Complex* taps, Complex* slope) noexcept {
+    constexpr int kBefore = kEqualizerTaps - kFeedForwardTaps;
+    const int used = span.fit_inputs;
+    const int n = 2 * used;
+    if (used <= 0 || n > kMaxFitSize) return false;
+    const long long first = span.first;
+    const long long lo = first - span.known_before;
+    const long long end = first + span.count + span.known_after - 1;
+    const long long base = lo - kBefore;
+    std::array<Complex, kSpanWindow> ref{};
+    SpanReferences(base, end, theta, ref.data());
+    auto reference = [&](long long serial) { return ref[static_cast<std::size_t>(serial - base)]; };
+    const double middle = 0.5 * static_cast<double>(lo + end);
+    std::fill(fit_matrix_.begin(), fit_matrix_.end(), std::complex<double>{});
+    std::fill(fit_vector_.begin(), fit_vector_.end(), std::complex<double>{});
+    std::array<std::complex<double>, kMaxFitSize> u{};
+    for (long long k = lo; k <= end; ++k) {
+        const StoredSymbol& s = Stored(k);
+        const double t = (static_cast<double>(k) - middle) / 32.0;
+        for (int q = 0; q < used; ++q) {
+            const int i = span.inputs[static_cast<std::size_t>(q)];
+            Complex x;
+            if (i < kFeedForwardTaps) x = {s.re[static_cast<std::size_t>(i)], s.im[static_cast<std::size_t>(i)]};
+            else x = reference(k - kEqualizerTaps + i);
+            u[static_cast<std::size_t>(q)] = {x.re, x.im};
+            u[static_cast<std::size_t>(q + used)] = t * u[static_cast<std::size_t>(q)];
+        }
+        const Complex d = reference(k);
+        // u conj(d) and u u^H, written out (the library's complex product checks for NaN on
+        // every call; these sums are most of the fit's time).
+        const double dr = d.re;
+        const double di = d.im;
+        for (int r = 0; r < n; ++r) {
+            const double ar = u[static_cast<std::size_t>(r)].real();
+            const double ai = u[static_cast<std::size_t>(r)].imag();
+            std::complex<double>& v = fit_vector_[static_cast<std::size_t>(r)];
+            v = {v.real() + (ar * dr + ai * di), v.imag() + (ai * dr - ar * di)};
+            std::complex<double>* row = fit_matrix_.data() + r * n;
+            for (int c = 0; c <= r; ++c) {
+                const double br = u[static_cast<std::size_t>(c)].real();
+                const double bi = u[static_cast<std::size_t>(c)].imag();
+                row[c] = {row[c].real() + (ar * br + ai * bi), row[c].imag() + (ai * br - ar * bi)};
+            }
+        }
+    }
+    for (int r = 0; r < n; ++r)
+        for (int c = r + 1; c < n; ++c) fit_matrix_[static_cast<std::size_t>(r * n + c)] = std::conj(fit_matrix_[static_cast<std::size_t>(c * n + r)]);
+    if (!SolveHermitian(fit_matrix_.data(), fit_vector_.data(), n)) return false;
+    // y = W^H u; the taps hold conj-weights in the same sense (y = sum conj(w) x).
+    std::fill(taps, taps + kEqualizerTaps, Complex{});
+    std::fill(slope, slope + kEqualizerTaps, Complex{});
+    const double t_first = (static_cast<double>(first) - middle) / 32.0;
+    for (int q = 0; q < used; ++q) {
+        const auto i = static_cast<std::size_t>(span.inputs[static_cast<std::size_t>(q)]);
+        const std::complex<double> w0 = fit_vector_[static_cast<std::size_t>(q)];
+        const std::complex<double> w1 = fit_vector_[static_cast<std::size_t>(q + used)];
+        const std::complex<double> at_first_symbol = w0 + t_first * w1;
+        taps[i] = {static_cast<float>(at_first_symbol.real()), static_cast<float>(at_first_symbol.imag())};
+        slope[i] = {static_cast<float>(w1.real() / 32.0), static_cast<float>(w1.imag() / 32.0)};
+    }
+    return true;
 }
 
 void SerialToneReceiver::ReequalizeSpan(int known) noexcept {
@@ -434,106 +558,78 @@ void SerialToneReceiver::ReequalizeSpan(int known) noexcept {
     if (first - kBefore < 1) return;
     for (long long k = first - kBefore; k <= end; ++k)
         if (Stored(k).serial != k) return;
-    bool fit = known_a >= kMinRunLength && lo - kBefore >= 1 && lo > mask_serial_ && end - lo + 1 + kBefore <= kStoreLength;
+    bool fit = known_a >= kMinRunLength && lo - kBefore >= 1 && lo > mask_serial_ && end - lo + 1 + kBefore <= kSpanWindow;
     for (long long k = lo - kBefore; fit && k < first - kBefore; ++k) fit = Stored(k).serial == k;
     const long long base = (fit ? lo : first) - kBefore;
-    // Carrier phase of symbols base .. end: from the span's first symbol as decided live,
-    // following the frequency estimate alone.
-    std::array<float, kStoreLength> theta{};
-    const int length = static_cast<int>(end - base) + 1;
-    const int at_first = static_cast<int>(first - base);
-    theta[static_cast<std::size_t>(at_first)] = Stored(first).psi;
-    for (int k = at_first + 1; k < length; ++k)
-        theta[static_cast<std::size_t>(k)] = theta[static_cast<std::size_t>(k - 1)] + Stored(base + k - 1).step;
-    for (int k = at_first - 1; k >= 0; --k)
-        theta[static_cast<std::size_t>(k)] = theta[static_cast<std::size_t>(k + 1)] - Stored(base + k).step;
+    if (end - base + 1 > kSpanWindow) return;
+    std::array<float, kSpanWindow> theta{};
+    SpanPhases(base, first, end, theta.data());
     const float* span_theta = theta.data() + (first - kBefore - base);
 
     // First pass: the taps before the span and after the run, interpolated.  The run's taps are
     // taken into the span's carrier frame: conj(W) R(theta) = conj(w) R(psi).
+    const int length = static_cast<int>(end - base) + 1;
     const Complex turn = sine_.Rotor(PhaseInCycle(theta[static_cast<std::size_t>(length - 1)] - psi_));
     const RlsState& st = *rls_;
     const float a = -1.0f - kSpanTapLag;
     const float b = static_cast<float>(count + known - 1) - kSpanTapLag;
-    std::array<Complex, kEqualizerTaps> taps{};
-    std::array<Complex, kEqualizerTaps> slope{};
+    SpanRecord record;
+    record.first = first;
+    record.count = count;
+    record.known_before = known_a;
+    record.known_after = known;
     for (int i = 0; i < kEqualizerTaps; ++i) {
         const auto n = static_cast<std::size_t>(i);
         const Complex wa = span_taps_[n];
         const Complex wb = Mul(Complex{st.w_re[n], st.w_im[n]}, turn);
-        slope[n] = {(wb.re - wa.re) / (b - a), (wb.im - wa.im) / (b - a)};
-        taps[n] = {wa.re - a * slope[n].re, wa.im - a * slope[n].im};
+        record.slope[n] = {(wb.re - wa.re) / (b - a), (wb.im - wa.im) / (b - a)};
+        record.taps[n] = {wa.re - a * record.slope[n].re, wa.im - a * record.slope[n].im};
     }
-    DecideSpan(first, span_theta, taps.data(), slope.data());
+    DecideSpan(first, span_theta, record.taps.data(), record.slope.data(), false);
     // The fit needs few inputs: the sparse set only.
-    if (!fit || !sparse_) return;
+    if (fit && sparse_) {
+        for (int i = 0; i < kFeedForwardTaps; ++i)
+            if (tap_used_[static_cast<std::size_t>(i)] != 0 && record.fit_inputs < kSparseFitInputs)
+                record.inputs[static_cast<std::size_t>(record.fit_inputs++)] = static_cast<std::uint8_t>(i);
+        for (int i = kFeedForwardTaps; i < kEqualizerTaps; ++i) record.inputs[static_cast<std::size_t>(record.fit_inputs++)] = static_cast<std::uint8_t>(i);
+        std::array<Complex, kEqualizerTaps> taps{};
+        std::array<Complex, kEqualizerTaps> slope{};
+        for (int pass = 0; pass < kFitPasses; ++pass) {
+            if (!FitSpan(record, theta.data(), taps.data(), slope.data())) break;
+            DecideSpan(first, span_theta, taps.data(), slope.data(), false);
+        }
+    }
+    if (span_records_ < kMaxSpansPerBlock && first >= block_first_serial_) spans_[static_cast<std::size_t>(span_records_++)] = record;
+}
 
-    // Then least squares over the window, taps W0 + t W1 (t in units of 32 symbols from the
-    // window's middle) on the inputs in use, the known symbols and the decisions as references.
-    std::array<int, kEqualizerTaps> inputs{};
-    int used = 0;
-    for (int i = 0; i < kFeedForwardTaps; ++i)
-        if (tap_used_[static_cast<std::size_t>(i)] != 0) inputs[static_cast<std::size_t>(used++)] = i;
-    for (int i = kFeedForwardTaps; i < kEqualizerTaps; ++i) inputs[static_cast<std::size_t>(used++)] = i;
-    const int n = 2 * used;
-    if (n > kMaxFitSize) return;
-    const DecisionFrame frame = FrameOf(decisions_);
-    auto reference = [&](long long serial) {
-        const StoredSymbol& r = Stored(serial);
-        const Complex ref{frame.set->re[static_cast<std::size_t>(r.decision)], frame.set->im[static_cast<std::size_t>(r.decision)]};
-        const Complex back = Conj(sine_.Rotor(PhaseInCycle(theta[static_cast<std::size_t>(serial - base)])));
-        return Mul(Mul(Mul(ref, Conj(ScrambleRotor(r.scramble))), frame.from), back);
-    };
-    const double middle = 0.5 * static_cast<double>(lo + end);
-    for (int pass = 0; pass < kFitPasses; ++pass) {
-        std::fill(fit_matrix_.begin(), fit_matrix_.end(), std::complex<double>{});
-        std::fill(fit_vector_.begin(), fit_vector_.end(), std::complex<double>{});
-        std::array<std::complex<double>, kMaxFitSize> u{};
-        for (long long k = lo; k <= end; ++k) {
-            const StoredSymbol& s = Stored(k);
-            const double t = (static_cast<double>(k) - middle) / 32.0;
-            for (int q = 0; q < used; ++q) {
-                const int i = inputs[static_cast<std::size_t>(q)];
-                Complex x;
-                if (i < kFeedForwardTaps) x = {s.re[static_cast<std::size_t>(i)], s.im[static_cast<std::size_t>(i)]};
-                else x = reference(k - kEqualizerTaps + i);
-                u[static_cast<std::size_t>(q)] = {x.re, x.im};
-                u[static_cast<std::size_t>(q + used)] = t * u[static_cast<std::size_t>(q)];
-            }
-            const Complex d = reference(k);
-            // u conj(d) and u u^H, written out (the library's complex product checks for NaN
-            // on every call; these sums are most of the fit's time).
-            const double dr = d.re;
-            const double di = d.im;
-            for (int r = 0; r < n; ++r) {
-                const double ar = u[static_cast<std::size_t>(r)].real();
-                const double ai = u[static_cast<std::size_t>(r)].imag();
-                std::complex<double>& v = fit_vector_[static_cast<std::size_t>(r)];
-                v = {v.real() + (ar * dr + ai * di), v.imag() + (ai * dr - ar * di)};
-                std::complex<double>* row = fit_matrix_.data() + r * n;
-                for (int c = 0; c <= r; ++c) {
-                    const double br = u[static_cast<std::size_t>(c)].real();
-                    const double bi = u[static_cast<std::size_t>(c)].imag();
-                    row[c] = {row[c].real() + (ar * br + ai * bi), row[c].imag() + (ai * br - ar * bi)};
-                }
-            }
-        }
-        for (int r = 0; r < n; ++r)
-            for (int c = r + 1; c < n; ++c) fit_matrix_[static_cast<std::size_t>(r * n + c)] = std::conj(fit_matrix_[static_cast<std::size_t>(c * n + r)]);
-        if (!SolveHermitian(fit_matrix_.data(), fit_vector_.data(), n)) return;
-        // y = W^H u; the taps hold conj-weights in the same sense (y = sum conj(w) x).
-        taps = {};
-        slope = {};
-        const double t_first = (static_cast<double>(first) - middle) / 32.0;
-        for (int q = 0; q < used; ++q) {
-            const auto i = static_cast<std::size_t>(inputs[static_cast<std::size_t>(q)]);
-            const std::complex<double> w0 = fit_vector_[static_cast<std::size_t>(q)];
-            const std::complex<double> w1 = fit_vector_[static_cast<std::size_t>(q + used)];
-            const std::complex<double> at_first_symbol = w0 + t_first * w1;
-            taps[i] = {static_cast<float>(at_first_symbol.real()), static_cast<float>(at_first_symbol.imag())};
-            slope[i] = {static_cast<float>(w1.real() / 32.0), static_cast<float>(w1.imag() / 32.0)};
-        }
-        DecideSpan(first, span_theta, taps.data(), slope.data());
+void SerialToneReceiver::RefitBlock() noexcept {
+    const int bits = decoder_->BlockCodeBits(output_, first_block_, code_bits_);
+    if (bits <= 0) return;
+    const int per_symbol = decisions_ == Modulation::Psk8 ? 3 : decisions_ == Modulation::Qpsk ? 2 : 1;
+    const int shift = decisions_ == Modulation::Psk8 ? 0 : decisions_ == Modulation::Qpsk ? 1 : 2;
+    for (long long serial = block_first_serial_; serial <= data_serial_; ++serial) {
+        StoredSymbol& s = Stored(serial);
+        if (s.serial != serial || s.known || s.soft_index < 0 || (s.soft_index + 1) * per_symbol > bits) continue;
+        int word = 0;
+        for (int b = 0; b < per_symbol; ++b)
+            word = (word << 1) | code_bits_[static_cast<std::size_t>(s.soft_index * per_symbol + b)];
+        s.decision = kSymbolOfBits[shift][static_cast<std::size_t>(word)];
+    }
+    constexpr int kBefore = kEqualizerTaps - kFeedForwardTaps;
+    std::array<float, kSpanWindow> theta{};
+    std::array<Complex, kEqualizerTaps> taps{};
+    std::array<Complex, kEqualizerTaps> slope{};
+    for (int r = 0; r < span_records_; ++r) {
+        const SpanRecord& span = spans_[static_cast<std::size_t>(r)];
+        const long long end = span.first + span.count + span.known_after - 1;
+        const long long base = (span.fit_inputs > 0 ? span.first - span.known_before : span.first) - kBefore;
+        if (end - base + 1 > kSpanWindow || data_serial_ - base >= kStoreLength) continue;
+        SpanPhases(base, span.first, end, theta.data());
+        const float* span_theta = theta.data() + (span.first - kBefore - base);
+        if (span.fit_inputs > 0 && FitSpan(span, theta.data(), taps.data(), slope.data()))
+            DecideSpan(span.first, span_theta, taps.data(), slope.data(), true);
+        else
+            DecideSpan(span.first, span_theta, span.taps.data(), span.slope.data(), true);
     }
 }
 
@@ -589,6 +685,8 @@ void SerialToneReceiver::DataSymbol() noexcept {
         output_.mode.store(mode_index_, std::memory_order_relaxed);
         output_.soft_symbol_count = 0;
         weighted_count_ = 0;
+        block_first_serial_ = data_serial_;
+        span_records_ = 0;
     }
 
     FormEqualizerInput();
@@ -774,6 +872,7 @@ void SerialToneReceiver::DataSymbol() noexcept {
             output_.flags.store(first_block_ ? kRxFlagStart + kRxFlagBits : kRxFlagBits, std::memory_order_release);
             output_.eom_found = 0;
             WeightSoftSymbols();
+            RefitBlock();
             decoder_->DecodeFrameBlock(output_, first_block_);
             first_block_ = false;
         }

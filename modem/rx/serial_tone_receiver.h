@@ -295,7 +295,9 @@ private:
     // Their soft values are replaced before the block is decoded.
     static constexpr int kMaxSpan = 32;
     static constexpr int kSparseFitInputs = 8;  // feed-forward inputs a fit can take
-    static constexpr int kStoreLength = 80;  // a known run, the span, a known run, 7 before them
+    // Every data symbol of the block being received and the spans and runs before it: the
+    // longest block (4.8 s at 2400 symbols/s) and a span's window.
+    static constexpr int kStoreLength = 11520 + 128;
     struct StoredSymbol {
         std::array<float, kFeedForwardTaps> re;
         std::array<float, kFeedForwardTaps> im;
@@ -307,21 +309,56 @@ private:
         bool known = false;
         int soft_index = -1;    // its soft value, -1: none
     };
+    // A span equalised again: where it lies, the taps it was decided with and, on the sparse
+    // set, the inputs its least-squares fit took (none: not fitted).
+    struct SpanRecord {
+        long long first = 0;
+        int count = 0;
+        int known_before = 0;  // the known run before it
+        int known_after = 0;   // the known run after it
+        int fit_inputs = 0;
+        std::array<std::uint8_t, kEqualizerTaps> inputs{};
+        std::array<Complex, kEqualizerTaps> taps{};
+        std::array<Complex, kEqualizerTaps> slope{};
+    };
     void StoreSymbol(int scramble, bool known, int decision) noexcept;
     void ReequalizeSpan(int known) noexcept;
+    // The references of symbols from .. to (their decisions, or the known symbols) in the frame
+    // of the equaliser's output, theta[0] being the carrier phase of `from`.
+    void SpanReferences(long long from, long long to, const float* theta, Complex* ref) noexcept;
+    // Carrier phase of symbols base .. end (theta[0] for base) from the span's first symbol as
+    // decided live, following the frequency estimate alone.
+    void SpanPhases(long long base, long long first, long long end, float* theta) noexcept;
+    // Least squares over the span's window (the runs around it and the span), taps W0 + t W1 on
+    // the record's inputs, the known symbols and the stored decisions as references; theta is
+    // indexed from the window's first feedback input.  Writes the taps at the span's first
+    // symbol and their slope per symbol; false when the system could not be solved.
+    bool FitSpan(const SpanRecord& span, const float* theta, Complex* taps, Complex* slope) noexcept;
     // Decides the span's symbols again with taps `taps` (at the span's first symbol) moving by
-    // `slope` per symbol, in the carrier frame `theta` (indexed from `first`); writes their
-    // decisions and soft values.
-    void DecideSpan(long long first, const float* theta, const Complex* taps, const Complex* slope) noexcept;
+    // `slope` per symbol, in the carrier frame `theta` (indexed from `first` - 7); writes their
+    // soft values, and their decisions unless `keep_decisions` (the block's second pass, whose
+    // references are the decoder's), which also weights the soft values.
+    void DecideSpan(long long first, const float* theta, const Complex* taps, const Complex* slope,
+                    bool keep_decisions) noexcept;
+    // Once a block is complete: the decoder's best path through it, coded again, gives every
+    // unknown symbol a reference, and each span of the block is decided again with them (fitted
+    // again on the sparse set) before the block is decoded.
+    void RefitBlock() noexcept;
     StoredSymbol& Stored(long long serial) noexcept {
         return store_[static_cast<std::size_t>(serial % kStoreLength)];
     }
-    std::array<StoredSymbol, kStoreLength> store_{};
+    std::vector<StoredSymbol> store_ = std::vector<StoredSymbol>(kStoreLength);
     long long data_serial_ = 0;  // data symbols since the switch to data
     int span_count_ = -1;        // unknown symbols since the last known run; -1: no span open
     int last_run_length_ = 0;    // known symbols in the run before the span
     std::array<Complex, kEqualizerTaps> span_taps_{};  // the taps before the span
     long long mask_serial_ = 0;  // data symbol at which the taps in use last changed
+    long long block_first_serial_ = 0;  // the first data symbol of the block being received
+    static constexpr int kMaxSpansPerBlock = 320;
+    std::vector<SpanRecord> spans_ = std::vector<SpanRecord>(kMaxSpansPerBlock);
+    int span_records_ = 0;
+    std::vector<float> soft_weight_ = std::vector<float>(kMaxSoftSymbols, 1.0f);  // per soft value
+    std::vector<std::uint8_t> code_bits_ = std::vector<std::uint8_t>(3 * kMaxSoftSymbols);  // the decoder's, per soft value
     // The least-squares fit: two taps (value and slope) per input in use.
     static constexpr int kMaxFitSize = 2 * (kSparseFitInputs + kEqualizerTaps - kFeedForwardTaps);
     std::vector<std::complex<double>> fit_matrix_ = std::vector<std::complex<double>>(kMaxFitSize * kMaxFitSize);
