@@ -275,13 +275,17 @@ private:
     int runs_since_choice_ = 0;
     int sparse_runs_ = 0;  // runs in a row that read above the sparse threshold
     std::array<Complex, kFeedForwardTaps> run_sum_{};
-    static constexpr int kSnapshots = 8;
+    static constexpr int kSnapshots = 32;
     std::array<std::array<Complex, kFeedForwardTaps>, kSnapshots> run_previous_{};  // newest first
     int runs_seen_ = 0;
     int run_length_ = 0;   // known symbols in the current run
     int run_spacing_ = 0;  // symbols since the end of the last run
-    std::array<Complex, 4> lag_{};  // averaged inner products at 1, 2, 4 and 8 runs apart
-    std::array<float, 4> lag_weight_{};  // the weight each average has gathered
+    static constexpr int kLags = 6;
+    std::array<Complex, kLags> lag_{};  // averaged inner products at 1, 2, 4, 8, 16 and 32 runs apart
+    std::array<float, kLags> lag_weight_{};  // the weight each average has gathered
+    // A steady channel (AWGN, or fading far slower than a second) is equalised with slower
+    // forgetting.
+    bool steady_ = false;
     int doppler_first_lag_ = 0;        // first pair of lags the layout allows (0: 1 and 2, 2: 4 and 8)
     float spread_hz_ = -1.0f;          // -1: not measured yet
     float rls_gain_ = 1.01f;           // 1 / forgetting factor of the data-mode updates
