@@ -16,6 +16,7 @@ namespace {
 // behind the correlator, i.e. 36 to 39 samples into the ring.
 constexpr int kEqualizerInputOffset = 2;
 constexpr int kTrainingResetAfter = 800;
+constexpr int kTrainingRun = 32;  // preamble symbols per channel snapshot
 constexpr int kDataResetAfter = 1000;
 constexpr float kGainKnown = 1.01f;
 constexpr float kGainUnknown = 1.00705f;
@@ -48,12 +49,18 @@ constexpr float kSparseGainMax = 1.15f;
 constexpr int kRunsPerChoice = 32;
 constexpr int kSparseRuns = 2;
 constexpr int kSparseRunsFourApart = 16;
+// The preamble's own reading (runs 3 and 15 apart, fewer of them) reads fast fading low: 1.2 to
+// 3.4 Hz on 2 ms / 5 Hz and flutter, 0.4 to 1.5 Hz on the poor channel, and a clean signal with a
+// carrier offset high now and then.  Above this figure the data's first reading comes after 3
+// runs and one reading above kSparseAboveHz takes the sparse set.
+constexpr float kPreambleSparseAboveHz = 1.75f;
 constexpr float kProfileAverage = 1.0f / 32.0f;
 // Snapshot lag products are averaged over about 64 runs; the first figure comes after 6 runs
 // (0.12 s at 2400 bit/s) where runs one and two apart are compared, after 10 where runs four and
 // eight apart are (the longer lag must have been seen).
 constexpr float kDopplerAverage = 1.0f / 64.0f;
 constexpr int kDopplerFirstFigure = 6;
+constexpr int kDopplerFirstFigureAfterFastPreamble = 3;
 constexpr int kDopplerFirstFigureFourApart = 10;
 constexpr int kMinRunLength = 8;
 // Ratio of the correlations four runs and one run apart below which the runs four and eight
@@ -170,13 +177,7 @@ void SerialToneReceiver::WeightSoftSymbols() noexcept {
 }
 
 void SerialToneReceiver::ResetDoppler() noexcept {
-    run_sum_ = {};
-    run_previous_ = {};
-    runs_seen_ = 0;
-    run_length_ = 0;
-    run_spacing_ = 0;
-    lag_ = {};
-    lag_weight_ = {};
+    ResetDopplerLags();
     profile_sum_ = {};
     profile_power_ = {};
     runs_since_choice_ = 0;
@@ -184,6 +185,18 @@ void SerialToneReceiver::ResetDoppler() noexcept {
     spread_hz_ = -1.0f;
     rls_gain_ = kGainKnown;
     steady_ = false;
+}
+
+void SerialToneReceiver::ResetDopplerLags() noexcept {
+    run_sum_ = {};
+    run_previous_ = {};
+    run_pattern_ = 0;
+    run_pattern_previous_ = {};
+    runs_seen_ = 0;
+    run_length_ = 0;
+    run_spacing_ = 0;
+    lag_ = {};
+    lag_weight_ = {};
 }
 
 void SerialToneReceiver::EndKnownRun() noexcept {
@@ -212,10 +225,17 @@ void SerialToneReceiver::EndKnownRun() noexcept {
         }
         return c;
     };
-    static constexpr int kLagRuns[kLags] = {1, 2, 4, 8, 16, 32};
+    // In the preamble only runs that carried the same symbols are compared (their snapshots
+    // share the pattern's own correlation): three runs apart (the segment's common part repeats
+    // its patterns three blocks on) and 15 (the same block of the next segment).
+    static constexpr int kDataLagRuns[kLags] = {1, 2, 4, 8, 16, 32};
+    static constexpr int kPreambleLagRuns[kLags] = {3, 15, 0, 0, 0, 0};
+    const int* lag_runs = data_mode_ ? kDataLagRuns : kPreambleLagRuns;
     for (int l = 0; l < kLags; ++l) {
-        if (runs_seen_ < kLagRuns[l]) break;
-        const Complex c = inner(run_sum_, run_previous_[static_cast<std::size_t>(kLagRuns[l] - 1)]);
+        if (lag_runs[l] == 0 || runs_seen_ < lag_runs[l]) break;
+        const auto back = static_cast<std::size_t>(lag_runs[l] - 1);
+        if (run_pattern_previous_[back] != run_pattern_) continue;
+        const Complex c = inner(run_sum_, run_previous_[back]);
         Complex& avg = lag_[static_cast<std::size_t>(l)];
         avg.re += (c.re - avg.re) * kDopplerAverage;
         avg.im += (c.im - avg.im) * kDopplerAverage;
@@ -224,8 +244,12 @@ void SerialToneReceiver::EndKnownRun() noexcept {
     }
     for (int k = kSnapshots - 1; k > 0; --k) run_previous_[static_cast<std::size_t>(k)] = run_previous_[static_cast<std::size_t>(k - 1)];
     run_previous_[0] = run_sum_;
+    for (int k = kSnapshots - 1; k > 0; --k) run_pattern_previous_[static_cast<std::size_t>(k)] = run_pattern_previous_[static_cast<std::size_t>(k - 1)];
+    run_pattern_previous_[0] = run_pattern_;
+    run_pattern_ = 0;
     run_sum_ = {};
-    if (++runs_seen_ < (doppler_first_lag_ == 0 ? kDopplerFirstFigure : kDopplerFirstFigureFourApart) || spacing <= 0) return;
+    const int first_figure = doppler_first_lag_ != 0 ? kDopplerFirstFigureFourApart : preamble_fast_ ? kDopplerFirstFigureAfterFastPreamble : kDopplerFirstFigure;
+    if (++runs_seen_ < first_figure || spacing <= 0) return;
     auto magnitude = [](Complex c) { return std::sqrt(c.re * c.re + c.im * c.im); };
     // Gaussian Doppler spectrum: rho(T) = exp(-2 (pi sigma T)^2), so rho(2T) / rho(T) = exp(-6 (pi sigma T)^2).
     // Runs 1 and 2 apart resolve fast fading; 4 and 8 apart slow fading, where the short lags
@@ -240,8 +264,20 @@ void SerialToneReceiver::EndKnownRun() noexcept {
         const float tau = static_cast<float>(lag * spacing) / profile_.symbol_rate;
         return std::sqrt(-std::log(r) / 6.0f) / (3.14159265f * tau);
     };
-    float sigma = doppler_first_lag_ == 0 ? sigma_from(0, 1) : -1.0f;
-    if (sigma < 1.0f) sigma = sigma_from(2, 4);
+    float sigma = -1.0f;
+    if (!data_mode_) {
+        // rho(15T) / rho(3T) = exp(-2 (pi sigma T)^2 (15^2 - 3^2)).
+        const float m1 = magnitude(lag_[0]) / lag_weight_[0];
+        const float m2 = lag_weight_[1] > 0.0f ? magnitude(lag_[1]) / lag_weight_[1] : 0.0f;
+        if (m1 > 0.0f && lag_weight_[1] > 0.0f) {
+            const float r = std::clamp(m2 / m1, 0.001f, 1.0f);
+            const float t = static_cast<float>(spacing) / profile_.symbol_rate;
+            sigma = std::sqrt(-std::log(r) / (2.0f * (15.0f * 15.0f - 3.0f * 3.0f))) / (3.14159265f * t);
+        }
+    } else {
+        sigma = doppler_first_lag_ == 0 ? sigma_from(0, 1) : -1.0f;
+        if (sigma < 1.0f) sigma = sigma_from(2, 4);
+    }
     if (doppler_first_lag_ != 0) {
         // Where runs four apart are the shortest lag trusted, fast fading decorrelates both it
         // and twice it down to the noise, and their ratio says nothing.  Runs one and four apart
@@ -261,7 +297,7 @@ void SerialToneReceiver::EndKnownRun() noexcept {
     // Steady: runs 32 apart about as alike as runs 16 apart.  AWGN reads 1.05 to 1.1 here, the
     // poor channel (1 Hz) mostly 0.2 to 0.85 once 96 runs are in (earlier it reads high now
     // and then), the moderate one (0.5 Hz) 0.8 to 1.
-    if (runs_seen_ >= kSteadyRuns) {
+    if (data_mode_ && runs_seen_ >= kSteadyRuns) {
         const float m16 = magnitude(lag_[4]) / lag_weight_[4];
         const float m32 = magnitude(lag_[5]) / lag_weight_[5];
         steady_ = spread_hz_ < kSteadyBelowHz && m16 > 0.0f && m32 > kSteadyRatio * m16;
@@ -274,15 +310,21 @@ void SerialToneReceiver::EndKnownRun() noexcept {
     // interleaver's errors; the poor channel, which then goes sparse for a few runs now and then,
     // loses 3 errors more in 10^6 bits at 18 dB.
     sparse_runs_ = spread_hz_ > kSparseAboveHz ? sparse_runs_ + 1 : 0;
-    const int runs_needed = doppler_first_lag_ == 0 ? kSparseRuns : kSparseRunsFourApart;
+    // In the preamble the figure is only kept for the switch to data.
+    if (!data_mode_) return;
+    const int runs_needed = doppler_first_lag_ != 0 ? kSparseRunsFourApart : preamble_fast_ ? 1 : kSparseRuns;
     if (spread_hz_ > kSparseAboveHz && (sparse_ || sparse_runs_ >= runs_needed)) {
-        const float g = 1.0f + kSparseGainPerHz * spread_hz_;
-        rls_gain_ = g < kSparseGainMax ? g : kSparseGainMax;
-        if (!sparse_ || runs_since_choice_ >= kRunsPerChoice) ChooseSparseTaps();
+        UseSparseTaps();
     } else {
         rls_gain_ = kGainKnown;
         if (sparse_ && spread_hz_ < kWideBelowHz) UseAllTaps();
     }
+}
+
+void SerialToneReceiver::UseSparseTaps() noexcept {
+    const float g = 1.0f + kSparseGainPerHz * spread_hz_;
+    rls_gain_ = g < kSparseGainMax ? g : kSparseGainMax;
+    if (!sparse_ || runs_since_choice_ >= kRunsPerChoice) ChooseSparseTaps();
 }
 
 int SerialToneReceiver::feed_forward_taps_in_use() const noexcept {
@@ -653,6 +695,37 @@ void SerialToneReceiver::RefitBlock() noexcept {
     }
 }
 
+void SerialToneReceiver::AddToSnapshot(Complex ref_p) noexcept {
+    // The delay profile: the full feed-forward input against the known channel symbol.
+    const float* re = ring_re_.data() + ring_pos_ + kEqualizerInputOffset;
+    const float* im = ring_im_.data() + ring_pos_ + kEqualizerInputOffset;
+    for (int i = 0; i < kFeedForwardTaps; ++i) {
+        Complex& h = profile_sum_[static_cast<std::size_t>(i)];
+        h.re += re[2 * i] * ref_p.re + im[2 * i] * ref_p.im;
+        h.im += im[2 * i] * ref_p.re - re[2 * i] * ref_p.im;
+    }
+    // Channel snapshot: the feed-forward input of the span in use against the known channel
+    // symbol.
+    for (int i = 0; i < kFeedForwardTaps; ++i) {
+        const Complex x{rls_->x_re[static_cast<std::size_t>(i)], rls_->x_im[static_cast<std::size_t>(i)]};
+        Complex& h = run_sum_[static_cast<std::size_t>(i)];
+        h.re += x.re * ref_p.re + x.im * ref_p.im;
+        h.im += x.im * ref_p.re - x.re * ref_p.im;
+    }
+    ++run_length_;
+}
+
+void SerialToneReceiver::HoldUnusedCovariance() noexcept {
+    if (!sparse_) return;
+    // The covariance of a tap out of use only grows by the gain; hold it at its start.
+    for (int i = 0; i < kFeedForwardTaps; ++i)
+        if (tap_used_[static_cast<std::size_t>(i)] == 0) rls_->p_re[static_cast<std::size_t>(i * kEqualizerStride + i)] = 1.0f / 44.0f;
+}
+
+int SerialToneReceiver::ResetAfter(int full) const noexcept {
+    return sparse_ ? std::min(full, static_cast<int>(kSparseResetMemories / (rls_gain_ - 1.0f))) : full;
+}
+
 void SerialToneReceiver::TrainingSymbol() noexcept {
     ++eq_counter_;
     FormEqualizerInput();
@@ -668,6 +741,13 @@ void SerialToneReceiver::TrainingSymbol() noexcept {
     const float p = Clip(-45.0f * Cross(yp, e), 4000.0f);
     phi_fast_ += (p - phi_fast_) * 0.3f;
 
+    // The preamble's known symbols measure the Doppler spread and the delay profile as the
+    // data frames' known runs do, a run every 32 symbols, so that the data can take the sparse
+    // set sooner in fast fading.
+    if (expected >= 0) AddToSnapshot(ref);
+    run_pattern_ = run_pattern_ * 31u + static_cast<std::uint32_t>(expected + 2);
+    ++run_spacing_;
+    if (training_index_ % kTrainingRun == 0) EndKnownRun();
     const Complex back = Conj(carrier);
     RlsUpdate(Mul(e, back), Mul(ref, back), kGainKnown, kTrainingResetAfter);
     PutTrace(yp);
@@ -688,7 +768,11 @@ void SerialToneReceiver::StartData() noexcept {
     noise_count_ = 0;
     noise_previous_ = -1.0f;
     weighted_count_ = 0;
-    ResetDoppler();
+    // The data frames' runs lie further apart than the preamble's: their lags are measured
+    // afresh, while the spread and the delay profile carry on until the first figure of the
+    // data, which comes sooner when the preamble read fast fading.
+    ResetDopplerLags();
+    preamble_fast_ = spread_hz_ > kPreambleSparseAboveHz;
     span_count_ = -1;
     first_block_ = true;
     wrong_known_ = 0;
@@ -770,7 +854,6 @@ void SerialToneReceiver::DataSymbol() noexcept {
         }
 
         noise_sum_ += e.re * e.re + e.im * e.im;
-        ++run_length_;
         ++noise_count_;
 
         const float p = Clip(-30.0f * Cross(v, e), 4000.0f);
@@ -837,27 +920,9 @@ void SerialToneReceiver::DataSymbol() noexcept {
     const Complex e_y = Mul(Mul(Mul(e, unscramble), from), back);
     const Complex ref_p = Mul(Mul(ref, unscramble), from);
     const Complex ref_y = Mul(ref_p, back);
-    if (t < kUnknownSymbol) {
-        // The delay profile: the full feed-forward input against the known channel symbol.
-        const float* re = ring_re_.data() + ring_pos_ + kEqualizerInputOffset;
-        const float* im = ring_im_.data() + ring_pos_ + kEqualizerInputOffset;
-        for (int i = 0; i < kFeedForwardTaps; ++i) {
-            Complex& h = profile_sum_[static_cast<std::size_t>(i)];
-            h.re += re[2 * i] * ref_p.re + im[2 * i] * ref_p.im;
-            h.im += im[2 * i] * ref_p.re - re[2 * i] * ref_p.im;
-        }
-        // Channel snapshot: the feed-forward input of the span in use against the known channel
-        // symbol.
-        for (int i = 0; i < kFeedForwardTaps; ++i) {
-            const Complex x{rls_->x_re[static_cast<std::size_t>(i)], rls_->x_im[static_cast<std::size_t>(i)]};
-            Complex& h = run_sum_[static_cast<std::size_t>(i)];
-            h.re += x.re * ref_p.re + x.im * ref_p.im;
-            h.im += x.im * ref_p.re - x.re * ref_p.im;
-        }
-    }
+    if (t < kUnknownSymbol) AddToSnapshot(ref_p);
     ++run_spacing_;
-    const int reset_after = sparse_ ? std::min(kDataResetAfter, static_cast<int>(kSparseResetMemories / (rls_gain_ - 1.0f))) : kDataResetAfter;
-    RlsUpdate(e_y, ref_y, g, reset_after);
+    RlsUpdate(e_y, ref_y, g, ResetAfter(kDataResetAfter));
     if (t < kUnknownSymbol && span_count_ >= 0) {
         // The known run ends here: the span before it is equalised again.
         const int next = frame_position_ + 1;
@@ -866,12 +931,7 @@ void SerialToneReceiver::DataSymbol() noexcept {
             span_count_ = -1;
         }
     }
-    if (sparse_) {
-        // The covariance of a tap out of use only grows by the gain; hold it at its start.
-        for (int i = 0; i < kFeedForwardTaps; ++i)
-            if (tap_used_[static_cast<std::size_t>(i)] == 0)
-                rls_->p_re[static_cast<std::size_t>(i * kEqualizerStride + i)] = 1.0f / 44.0f;
-    }
+    HoldUnusedCovariance();
 
     ++frame_position_;
     psi_ = WrapPhase(psi_ - phi_fast_);

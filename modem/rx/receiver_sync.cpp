@@ -141,6 +141,9 @@ void SerialToneReceiver::Detect() noexcept {
 
     search_state_ = kPreambleSeen;
     detections_ = 1;
+    // A new preamble: the channel is measured afresh on its known symbols.
+    ResetDoppler();
+    doppler_first_lag_ = 0;
     coasting_ = false;
     phi_fast_ = phi_slow_ = f_int_ = 0.0f;
     count_a_ = count_b_ = count_c_ = 100;

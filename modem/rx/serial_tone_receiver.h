@@ -263,9 +263,21 @@ private:
     // over one run spacing, free of the noise that biases a snapshot's own power.
     void EndKnownRun() noexcept;
     void ResetDoppler() noexcept;
+    // Only the lag averages and the snapshots behind them.
+    void ResetDopplerLags() noexcept;
+    // Adds the equaliser's present input against a known channel symbol (in the frame of the
+    // carrier-corrected output) to the run's snapshot and delay profile.
+    void AddToSnapshot(Complex ref_p) noexcept;
+    // On the sparse set: the covariance of the taps out of use is held at its start.
+    void HoldUnusedCovariance() noexcept;
+    // Symbols between covariance restarts: `full`, or fewer on the sparse set.
+    int ResetAfter(int full) const noexcept;
     // Fast fading: only the few feed-forward taps where the channel's delay profile (averaged
     // snapshot power over the full input) is strongest stay in use; the others are held at zero.
     void UseAllTaps() noexcept;
+    // Takes (or keeps, choosing again every kRunsPerChoice runs) the sparse set, the forgetting
+    // following the spread.
+    void UseSparseTaps() noexcept;
     void ChooseSparseTaps() noexcept;
     void ApplyTapMask() noexcept;
     bool sparse_ = false;
@@ -277,6 +289,10 @@ private:
     std::array<Complex, kFeedForwardTaps> run_sum_{};
     static constexpr int kSnapshots = 32;
     std::array<std::array<Complex, kFeedForwardTaps>, kSnapshots> run_previous_{};  // newest first
+    // The symbols a preamble run carried (a hash; 0 in the data frames, whose runs all compare).
+    std::uint32_t run_pattern_ = 0;
+    bool preamble_fast_ = false;  // the preamble read fast fading
+    std::array<std::uint32_t, kSnapshots> run_pattern_previous_{};  // newest first
     int runs_seen_ = 0;
     int run_length_ = 0;   // known symbols in the current run
     int run_spacing_ = 0;  // symbols since the end of the last run
