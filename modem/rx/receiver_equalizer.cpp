@@ -54,6 +54,7 @@ constexpr int kSparseRunsFourApart = 16;
 // carrier offset high now and then.  Above this figure the data's first reading comes after 3
 // runs and one reading above kSparseAboveHz takes the sparse set.
 constexpr float kPreambleSparseAboveHz = 1.75f;
+constexpr float kPreambleProfileWeight = 0.25f;
 constexpr float kProfileAverage = 1.0f / 32.0f;
 // Snapshot lag products are averaged over about 64 runs; the first figure comes after 6 runs
 // (0.12 s at 2400 bit/s) where runs one and two apart are compared, after 10 where runs four and
@@ -744,11 +745,13 @@ void SerialToneReceiver::TrainingSymbol() noexcept {
     // The preamble's known symbols measure the Doppler spread and the delay profile as the
     // data frames' known runs do, a run every 32 symbols, so that the data can take the sparse
     // set sooner in fast fading.
-    if (expected >= 0) AddToSnapshot(ref);
+    // The input is not turned by the carrier phase, so the reference is turned back into its
+    // frame: over a run of 32 symbols a carrier offset of 75 Hz turns the input a whole cycle.
+    const Complex back = Conj(carrier);
+    if (expected >= 0) AddToSnapshot(Mul(ref, back));
     run_pattern_ = run_pattern_ * 31u + static_cast<std::uint32_t>(expected + 2);
     ++run_spacing_;
     if (training_index_ % kTrainingRun == 0) EndKnownRun();
-    const Complex back = Conj(carrier);
     RlsUpdate(Mul(e, back), Mul(ref, back), kGainKnown, kTrainingResetAfter);
     PutTrace(yp);
     psi_ = WrapPhase(psi_ - phi_fast_);
@@ -772,6 +775,10 @@ void SerialToneReceiver::StartData() noexcept {
     // afresh, while the spread and the delay profile carry on until the first figure of the
     // data, which comes sooner when the preamble read fast fading.
     ResetDopplerLags();
+    // The preamble's delay profile seeds the first choice of the sparse set at a quarter of its
+    // weight, so that the data's own runs soon outweigh it (at full weight it held a frame with
+    // an 80 Hz carrier offset on 2 ms / 5 Hz on the wrong taps until it ended).
+    for (float& p : profile_power_) p *= kPreambleProfileWeight;
     preamble_fast_ = spread_hz_ > kPreambleSparseAboveHz;
     span_count_ = -1;
     first_block_ = true;
