@@ -146,7 +146,7 @@ void SerialToneReceiver::Detect() noexcept {
     doppler_first_lag_ = 0;
     coasting_ = false;
     phi_fast_ = phi_slow_ = f_int_ = 0.0f;
-    count_a_ = count_b_ = count_c_ = 100;
+    counts_.Reset();
     d1_votes_.fill(0);
     d2_votes_.fill(0);
     freq_estimated_ = false;
@@ -194,17 +194,12 @@ void SerialToneReceiver::SegmentSchedule() noexcept {
             const int count = 16 * c1_ + 4 * c2_ + c3_ - 84;
             // The segment's D1 and D2 vote for the data mode.  A segment whose count no preamble
             // can carry was read in a fade or from noise: its votes only break ties.
-            const int weight = count >= 0 && count < kMaxPreambleSegments ? kTrustedVote : 1;
+            const bool plausible = count >= 0 && count < kMaxPreambleSegments;
+            const int weight = plausible ? kTrustedVote : 1;
             d1_votes_[static_cast<std::size_t>(segment_d1_ - 4)] += weight;
             d2_votes_[static_cast<std::size_t>(segment_d2_ - 4)] += weight;
-            count_a_ = count_b_;
-            count_b_ = count_c_;
-            count_c_ = count;
-            // A count that breaks a descending run is taken from its neighbours.
-            if (count_a_ - count_c_ == 2) count_b_ = count_a_ - 1;
-            if (count_a_ - count_b_ == 1) count_c_ = count_b_ - 1;
-            if (count_b_ - count_c_ == 1) count_a_ = count_b_ + 1;
-            if (count_c_ == 0) {
+            counts_.Add(count, kMaxPreambleSegments);
+            if (counts_.current() == 0) {
                 StoreRing(0);
                 // In a last segment C1 = C2 = C3 = pattern 4: C2 and C3 are one pattern 32
                 // symbols apart, the coarse estimate's form.
@@ -213,7 +208,7 @@ void SerialToneReceiver::SegmentSchedule() noexcept {
             break;
         }
         case 384:  // closing 0 block
-            if (count_c_ != 0) StoreRing(0);
+            if (counts_.current() != 0) StoreRing(0);
             else EndOfLastSegment();
             break;
         case 448:  // first 0 block of the next segment

@@ -162,4 +162,17 @@ FrameTables::FrameTables() : preamble(BuildPreambleSymbolTable()) {
                 BuildLastFrameSymbolTable(SelectDataMode(d1, d2).layout, d1, d2);
 }
 
+int SegmentCounts::Add(int read, int max_segments) noexcept {
+    a_ = b_;
+    b_ = c_;
+    const bool plausible = read >= 0 && read < max_segments;
+    // (Two implausible counts two segments apart once made a descending run of their own, which
+    // then overrode every true count, and the preamble never reached its end.)
+    c_ = plausible || b_ < 1 || b_ > max_segments ? read : b_ - 1;
+    if (a_ - c_ == 2) b_ = a_ - 1;
+    if (a_ - b_ == 1) c_ = b_ - 1;
+    if (b_ - c_ == 1) a_ = b_ + 1;
+    return c_;
+}
+
 }  // namespace kavra::modem

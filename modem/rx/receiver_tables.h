@@ -138,6 +138,22 @@ private:
 // patterns x 32 symbols.  Stored symbol-major (c[i][r], r = 8 bank + pattern) so the kernels
 // can run four or more references side by side, each summing over the symbols in order.
 
+// The countdown of a preamble, one count read per segment, mended from the counts before it: a
+// count no preamble can carry (read in a fade) takes the place the count before it gives, and a
+// count that breaks a descending run is taken from its neighbours.
+class SegmentCounts {
+public:
+    static constexpr int kNone = 100;
+    // Takes the count read in the next segment of a preamble of at most `max_segments`; returns
+    // the count taken for that segment.
+    int Add(int read, int max_segments) noexcept;
+    int current() const noexcept { return c_; }
+    void Reset() noexcept { a_ = b_ = c_ = kNone; }
+
+private:
+    int a_ = kNone, b_ = kNone, c_ = kNone;  // the last three segments, oldest first
+};
+
 inline constexpr int kCorrelatorBanks = 3;
 inline constexpr int kBankZ = 0;
 inline constexpr int kBankY = 1;

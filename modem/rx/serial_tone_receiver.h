@@ -201,7 +201,7 @@ private:
     std::array<int, 4> d1_votes_{};
     std::array<int, 4> d2_votes_{};
     int c1_ = 4, c2_ = 4, c3_ = 4;
-    int count_a_ = 100, count_b_ = 100, count_c_ = 100;
+    SegmentCounts counts_;
     // R0..R3, and the C2 block of the current segment.
     static constexpr int kLastSegmentBlock = 4;
     std::array<std::array<float, kRingLength>, 5> stored_re_{};
