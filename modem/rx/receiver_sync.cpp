@@ -29,6 +29,10 @@ constexpr float kSlotAverageWeight = 0.15f;
 constexpr int kMaxPreambleSegments = PreambleSegments(1);
 // Weight of the mode votes of a segment with a possible count (others weigh 1).
 constexpr int kTrustedVote = 4;
+// Normalised correlation of a last segment's C2 and C3 blocks above which they are taken to
+// carry the same pattern (different patterns are orthogonal; the same pattern at 0 dB S/N gives
+// about 0.5).
+constexpr float kLastSegmentMatch = 0.35f;
 constexpr float kSmoothing = 0.3f;
 
 // Evaluation order of the patterns in each bank; ties keep the earlier one.
@@ -198,11 +202,16 @@ void SerialToneReceiver::SegmentSchedule() noexcept {
             const int weight = plausible ? kTrustedVote : 1;
             d1_votes_[static_cast<std::size_t>(segment_d1_ - 4)] += weight;
             d2_votes_[static_cast<std::size_t>(segment_d2_ - 4)] += weight;
+            const int before = counts_.current();
             counts_.Add(count, kMaxPreambleSegments);
+            // In a last segment C1 = C2 = C3 = pattern 4: C2 and C3 carry the same symbols.  A 0
+            // that the count before does not confirm (a 1) is taken only if they do: in a fade
+            // one misread block made a count of 1 read as 0 and the data start a segment early.
+            if (counts_.current() == 0 && before != 1 && RingMatch(kLastSegmentBlock) < kLastSegmentMatch)
+                counts_.NotLast(kMaxPreambleSegments);
             if (counts_.current() == 0) {
                 StoreRing(0);
-                // In a last segment C1 = C2 = C3 = pattern 4: C2 and C3 are one pattern 32
-                // symbols apart, the coarse estimate's form.
+                // C2 and C3 are one pattern 32 symbols apart, the coarse estimate's form.
                 last_segment_theta_ = AngleOr(CorrelateWithRing(kLastSegmentBlock), 0.0f);
             }
             break;
@@ -263,6 +272,21 @@ Complex SerialToneReceiver::CorrelateWithRing(int block) const noexcept {
         s.im += bb * c - a * d;
     }
     return s;
+}
+
+float SerialToneReceiver::RingMatch(int block) const noexcept {
+    const auto b = static_cast<std::size_t>(block);
+    float stored = 0.0f;
+    float current = 0.0f;
+    for (int k = 0; k < kRingLength; ++k) {
+        const auto n = static_cast<std::size_t>(k);
+        const auto r = static_cast<std::size_t>(ring_pos_ + k);
+        stored += stored_re_[b][n] * stored_re_[b][n] + stored_im_[b][n] * stored_im_[b][n];
+        current += ring_re_[r] * ring_re_[r] + ring_im_[r] * ring_im_[r];
+    }
+    const Complex s = CorrelateWithRing(block);
+    const float norm = std::sqrt(stored * current);
+    return norm > 0.0f ? std::sqrt(s.re * s.re + s.im * s.im) / norm : 0.0f;
 }
 
 void SerialToneReceiver::CoarseEstimate(bool smooth) noexcept {

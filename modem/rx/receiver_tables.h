@@ -148,6 +148,9 @@ public:
     // the count taken for that segment.
     int Add(int read, int max_segments) noexcept;
     int current() const noexcept { return c_; }
+    // The count taken was 0 but the segment is not the last: the count before it less one, at
+    // least 1, or none.
+    void NotLast(int max_segments) noexcept { c_ = b_ >= 1 && b_ <= max_segments ? (b_ > 1 ? b_ - 1 : 1) : kNone; }
     void Reset() noexcept { a_ = b_ = c_ = kNone; }
 
 private:

@@ -102,6 +102,8 @@ private:
     void UpdateSlotAverages() noexcept;
     void StoreRing(int block) noexcept;
     Complex CorrelateWithRing(int block) const noexcept;
+    // |CorrelateWithRing(block)| over the two blocks' powers: 1 for the same samples.
+    float RingMatch(int block) const noexcept;
     void CoarseEstimate(bool smooth) noexcept;
     void FineEstimate() noexcept;
     float ResolveAlias(float f) const noexcept;

@@ -271,6 +271,16 @@ TEST(ReceiverTables, SegmentCountsReachTheEndThroughMisreads) {
     EXPECT_EQ(run({5, 4, 9, 2, 1, 0}), (std::vector<int>{5, 4, 3, 2, 1, 0}));
     EXPECT_EQ(run({0}), (std::vector<int>{0}));
     EXPECT_EQ(run({3, 60, 1, 0}), (std::vector<int>{3, 2, 1, 0}));
+    // A 0 found not to be a last segment falls back on the count before it.
+    SegmentCounts counts;
+    counts.Add(5, 12);
+    ASSERT_EQ(counts.Add(0, 12), 0);
+    counts.NotLast(12);
+    EXPECT_EQ(counts.current(), 4);
+    counts.Reset();
+    counts.Add(0, 12);
+    counts.NotLast(12);
+    EXPECT_EQ(counts.current(), SegmentCounts::kNone);
 }
 
 INSTANTIATE_TEST_SUITE_P(TransmittedModes, TablesAgainstTransmitter, ::testing::Range(0, 6));
