@@ -21,6 +21,33 @@ ViterbiDecoder::ViterbiDecoder() {
     Reset();
 }
 
+std::uint64_t ViterbiDecoder::AddCompareSelect(const std::array<float, kStates>& metric, std::array<float, kStates>& next,
+                                               float a, float b) const noexcept {
+    // State s and state s + 32 share the predecessors 2s and 2s + 1.
+    std::uint64_t decisions = 0;
+    for (std::size_t s = 0; s < kStates; ++s) {
+        const std::size_t p0 = (2 * s) & 63;
+        const float m0 = metric[p0] + a * sign_first_[0][s] + b * sign_second_[0][s];
+        const float m1 = metric[p0 + 1] + a * sign_first_[1][s] + b * sign_second_[1][s];
+        decisions |= static_cast<std::uint64_t>(m0 - m1 > 0.0f) << s;
+        next[s] = m0 >= m1 ? m0 : m1;
+    }
+    return decisions;
+}
+
+unsigned ViterbiDecoder::BestState(const std::array<float, kStates>& metric) noexcept {
+    // The highest index holding the largest metric.
+    float best_metric = -std::numeric_limits<float>::infinity();
+    unsigned state = 0;
+    for (unsigned s = 0; s < kStates; ++s) {
+        if (metric[s] >= best_metric) {
+            best_metric = metric[s];
+            state = s;
+        }
+    }
+    return state;
+}
+
 void ViterbiDecoder::Reset() noexcept {
     metric_.fill(0.0f);
     slot_ = 0;
@@ -34,25 +61,8 @@ void ViterbiDecoder::Normalize() noexcept {
 }
 
 float ViterbiDecoder::Step(float a, float b) noexcept {
-    // Add-compare-select.  State s and state s + 32 share the predecessors 2s and 2s + 1.
-    std::uint64_t decisions = 0;
-    for (std::size_t s = 0; s < kStates; ++s) {
-        const std::size_t p0 = (2 * s) & 63;
-        const float m0 = metric_[p0] + a * sign_first_[0][s] + b * sign_second_[0][s];
-        const float m1 = metric_[p0 + 1] + a * sign_first_[1][s] + b * sign_second_[1][s];
-        decisions |= static_cast<std::uint64_t>(m0 - m1 > 0.0f) << s;
-        next_metric_[s] = m0 >= m1 ? m0 : m1;
-    }
-
-    // Best state: the highest index holding the largest metric.
-    float best_metric = -std::numeric_limits<float>::infinity();
-    unsigned state = 0;
-    for (unsigned s = 0; s < kStates; ++s) {
-        if (next_metric_[s] >= best_metric) {
-            best_metric = next_metric_[s];
-            state = s;
-        }
-    }
+    const std::uint64_t decisions = AddCompareSelect(metric_, next_metric_, a, b);
+    unsigned state = BestState(next_metric_);
     metric_ = next_metric_;
 
     const unsigned t = static_cast<unsigned>(slot_);
@@ -80,27 +90,10 @@ void ViterbiDecoder::BestPath(const float* x, int pairs, bool from_zero, std::ui
         for (std::size_t s = 0; s < kStates; ++s) metric[s] = std::isfinite(best) ? metric_[s] - best : 0.0f;
     }
     for (int j = 0; j < pairs; ++j) {
-        const float a = x[2 * j];
-        const float b = x[2 * j + 1];
-        std::uint64_t decisions = 0;
-        for (std::size_t s = 0; s < kStates; ++s) {
-            const std::size_t p0 = (2 * s) & 63;
-            const float m0 = metric[p0] + a * sign_first_[0][s] + b * sign_second_[0][s];
-            const float m1 = metric[p0 + 1] + a * sign_first_[1][s] + b * sign_second_[1][s];
-            decisions |= static_cast<std::uint64_t>(m0 - m1 > 0.0f) << s;
-            next[s] = m0 >= m1 ? m0 : m1;
-        }
+        history[j] = AddCompareSelect(metric, next, x[2 * j], x[2 * j + 1]);
         metric = next;
-        history[j] = decisions;
     }
-    float best_metric = -std::numeric_limits<float>::infinity();
-    unsigned state = 0;
-    for (unsigned s = 0; s < kStates; ++s) {
-        if (metric[s] >= best_metric) {
-            best_metric = metric[s];
-            state = s;
-        }
-    }
+    unsigned state = BestState(metric);
     for (int j = pairs - 1; j >= 0; --j) {
         const unsigned odd = static_cast<unsigned>(~(history[j] >> state) & 1u);
         code_pairs[j] = output_[odd][state];

@@ -49,6 +49,11 @@ public:
     }
 
 private:
+    // One add-compare-select step from `metric` into `next`; returns the decision word.
+    std::uint64_t AddCompareSelect(const std::array<float, kStates>& metric, std::array<float, kStates>& next, float a,
+                                   float b) const noexcept;
+    static unsigned BestState(const std::array<float, kStates>& metric) noexcept;
+
     // Branch signs, +1.0 for code bit 0 and -1.0 for code bit 1, per predecessor parity b and
     // state s; the products a * sign are exact, so candidates round as metric + a*e1 + b*e2.
     std::array<std::array<float, kStates>, 2> sign_first_{};
