@@ -31,6 +31,7 @@ constexpr float kGainUnknownSteady = 1.0035f;
 constexpr float kSteadyBelowHz = 1.0f;
 constexpr float kSteadyRatio = 0.97f;
 constexpr int kSteadyRuns = 96;
+constexpr int kSteadySmoothingSpans = 8;
 // Fast fading, measured by the Doppler spread of the known runs: above 2.5 Hz (for 2 runs in a
 // row, see EndKnownRun) the equaliser goes sparse.  Only the 5 feed-forward taps where the
 // channel's delay profile is strongest stay in use, with the 7 feedback taps, so that the
@@ -682,6 +683,11 @@ void SerialToneReceiver::RefitBlock() noexcept {
     std::array<float, kSpanWindow> theta{};
     std::array<Complex, kEqualizerTaps> taps{};
     std::array<Complex, kEqualizerTaps> slope{};
+    // On a steady channel the full equaliser's taps of the spans around (8 on either side, about
+    // 0.35 s at 2400 bit/s) are averaged for the second pass: AWGN "2400 short" at 8.5 dB 19 -> 3
+    // errors in 10^6 bits, "1200 long" at 4.2 dB 21 -> 4.  Averaging on the slowly fading channels
+    // too (a span on either side below 1 Hz) lost on the poor channel.
+    const int smooth = !sparse_ && steady_ ? kSteadySmoothingSpans : 0;
     for (int r = 0; r < span_records_; ++r) {
         const SpanRecord& span = spans_[static_cast<std::size_t>(r)];
         const long long end = span.first + span.count + span.known_after - 1;
@@ -691,9 +697,55 @@ void SerialToneReceiver::RefitBlock() noexcept {
         const float* span_theta = theta.data() + (span.first - kBefore - base);
         if (span.fit_inputs > 0 && FitSpan(span, theta.data(), taps.data(), slope.data()))
             DecideSpan(span.first, span_theta, taps.data(), slope.data(), true);
+        else if (smooth > 0 && SmoothedTaps(r, smooth, taps.data(), slope.data()))
+            DecideSpan(span.first, span_theta, taps.data(), slope.data(), true);
         else
             DecideSpan(span.first, span_theta, span.taps.data(), span.slope.data(), true);
     }
+}
+
+bool SerialToneReceiver::SmoothedTaps(int r, int reach, Complex* taps, Complex* slope) noexcept {
+    const SpanRecord& span = spans_[static_cast<std::size_t>(r)];
+    std::array<Complex, kEqualizerTaps> mid{};
+    std::array<Complex, kEqualizerTaps> rise{};
+    int n = 0;
+    for (int j = std::max(0, r - reach); j <= std::min(span_records_ - 1, r + reach); ++j) {
+        const SpanRecord& other = spans_[static_cast<std::size_t>(j)];
+        if (other.fit_inputs > 0) continue;
+        // The other span's frame turned into this one's at this span's first symbol: the two
+        // frames differ by the carrier loop's corrections between their first symbols.
+        float delta = 0.0f;
+        if (j != r) {
+            const long long lo = std::min(other.first, span.first);
+            const long long hi = std::max(other.first, span.first);
+            float steps = 0.0f;
+            for (long long k = lo; k < hi; ++k) steps += Stored(k).step;
+            const float other_at = Stored(other.first).psi + (other.first < span.first ? steps : -steps);
+            delta = Stored(span.first).psi - other_at;
+        }
+        const Complex turn = sine_.Rotor(PhaseInCycle(delta));
+        const float half = 0.5f * static_cast<float>(other.count - 1);
+        for (int i = 0; i < kEqualizerTaps; ++i) {
+            const auto q = static_cast<std::size_t>(i);
+            const Complex m{other.taps[q].re + half * other.slope[q].re, other.taps[q].im + half * other.slope[q].im};
+            const Complex mt = Mul(m, turn);
+            const Complex st = Mul(other.slope[q], turn);
+            mid[q].re += mt.re;
+            mid[q].im += mt.im;
+            rise[q].re += st.re;
+            rise[q].im += st.im;
+        }
+        ++n;
+    }
+    if (n < 2) return false;
+    const float inv = 1.0f / static_cast<float>(n);
+    const float half = 0.5f * static_cast<float>(span.count - 1);
+    for (int i = 0; i < kEqualizerTaps; ++i) {
+        const auto q = static_cast<std::size_t>(i);
+        slope[q] = {rise[q].re * inv, rise[q].im * inv};
+        taps[q] = {mid[q].re * inv - half * slope[q].re, mid[q].im * inv - half * slope[q].im};
+    }
+    return true;
 }
 
 void SerialToneReceiver::AddToSnapshot(Complex ref_p) noexcept {

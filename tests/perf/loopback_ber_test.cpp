@@ -4,9 +4,9 @@
 //
 // Margins (measured with the sweeps of docs/performance.md, seed 1):
 // - 2400 short (8-PSK, the most sensitive to equaliser and carrier-tracking noise) at 7.6 dB in
-//   3 kHz: these transmissions give 2.1e-4; 1 dB lower (6.6 dB) 2.2e-3.
-// - 1200 short (QPSK) at 3.8 dB: 5.9e-5; at 2.8 dB 2.4e-3.
-// - Type 1, 2000 short at 6.8 dB: 3.8e-4; at 5.8 dB 2.3e-3.
+//   3 kHz: these transmissions give 1.6e-4; 1 dB lower (6.6 dB) 1.4e-3.
+// - 1200 short (QPSK) at 3.8 dB: 5.9e-5; at 2.8 dB 1.4e-3.
+// - Type 1, 2000 short at 6.8 dB: 2.8e-4; at 5.8 dB 1.6e-3.
 // - Every transmission is found and its mode read right at these SNRs.
 // - The soft symbols at the decision point at 20 dB lie within 3 dB of the channel's Es/N0
 //   (about 1.5 dB below it today): an equaliser that stops converging fails.
