@@ -41,7 +41,7 @@ BlockDecoder::BlockDecoder()
       path_history_(static_cast<std::size_t>(kMaxSoftValues / 2)),
       path_pairs_(static_cast<std::size_t>(kMaxSoftValues / 2)) {}
 
-int BlockDecoder::BlockCodeBits(ReceiverOutput& out, bool first_of_frame, std::span<std::uint8_t> bits) noexcept {
+int BlockDecoder::BlockCodeBits(const ReceiverOutput& out, bool first_of_frame, std::span<std::uint8_t> bits) noexcept {
     const int mode = out.mode;
     if (!IsValidMode(mode)) return 0;
     const DataModeInfo& info = ModeInfo(mode);

@@ -52,7 +52,7 @@ public:
     // soft value, so bits[3k .. 3k+2] belong to the k-th 8-PSK symbol.  Changes nothing the
     // decoding depends on.  Returns the number of bits written; 0 for the uncoded mode and the
     // 75 bit/s layout (whose symbols carry sums), or an invalid mode.
-    int BlockCodeBits(ReceiverOutput& out, bool first_of_frame, std::span<std::uint8_t> bits) noexcept;
+    int BlockCodeBits(const ReceiverOutput& out, bool first_of_frame, std::span<std::uint8_t> bits) noexcept;
 
     // Delivers the bits a frame still holds back (the last 64 of its last block) into out.
     // Returns false, writing nothing, when there are none or the end-of-message word has been

@@ -74,8 +74,6 @@ constexpr float kSparseResetMemories = 70.0f;
 // The taps after a known run stand for the channel this many symbols before its end (a memory of
 // a few tens of symbols at most); the span's taps are interpolated between those two instants.
 constexpr float kSpanTapLag = 4.0f;
-// Least-squares passes over each span once the interpolated taps have decided it.
-constexpr int kFitPasses = 1;
 // A span's window: the known run before it, the span, the run after and the feedback inputs
 // before them.
 constexpr int kSpanWindow = 80;
@@ -244,9 +242,11 @@ void SerialToneReceiver::EndKnownRun() noexcept {
         float& weight = lag_weight_[static_cast<std::size_t>(l)];
         weight += (1.0f - weight) * kDopplerAverage;
     }
-    for (int k = kSnapshots - 1; k > 0; --k) run_previous_[static_cast<std::size_t>(k)] = run_previous_[static_cast<std::size_t>(k - 1)];
+    for (int k = kSnapshots - 1; k > 0; --k) {
+        run_previous_[static_cast<std::size_t>(k)] = run_previous_[static_cast<std::size_t>(k - 1)];
+        run_pattern_previous_[static_cast<std::size_t>(k)] = run_pattern_previous_[static_cast<std::size_t>(k - 1)];
+    }
     run_previous_[0] = run_sum_;
-    for (int k = kSnapshots - 1; k > 0; --k) run_pattern_previous_[static_cast<std::size_t>(k)] = run_pattern_previous_[static_cast<std::size_t>(k - 1)];
     run_pattern_previous_[0] = run_pattern_;
     run_pattern_ = 0;
     run_sum_ = {};
@@ -255,31 +255,22 @@ void SerialToneReceiver::EndKnownRun() noexcept {
     auto magnitude = [](Complex c) { return std::sqrt(c.re * c.re + c.im * c.im); };
     // Gaussian Doppler spectrum: rho(T) = exp(-2 (pi sigma T)^2), so rho(2T) / rho(T) = exp(-6 (pi sigma T)^2).
     // Runs 1 and 2 apart resolve fast fading; 4 and 8 apart slow fading, where the short lags
-    // hardly decorrelate.
-    auto sigma_from = [&](int l, int lag) {
+    // hardly decorrelate; in the preamble runs 3 and 15 apart.
+    // Lags l and l + 1 of lag_runs: rho(kT) / rho(T) = exp(-2 (k^2 - 1) (pi sigma T)^2), k their ratio.
+    auto sigma_from = [&](int l) {
         // Each average over the products it has had so far (the longer lag has had fewer).
         const float m1 = magnitude(lag_[static_cast<std::size_t>(l)]) / lag_weight_[static_cast<std::size_t>(l)];
         const float m2 = magnitude(lag_[static_cast<std::size_t>(l + 1)]) / lag_weight_[static_cast<std::size_t>(l + 1)];
         if (!(m1 > 0.0f) || !(lag_weight_[static_cast<std::size_t>(l + 1)] > 0.0f)) return -1.0f;
         float r = m2 / m1;
         r = r > 1.0f ? 1.0f : (r < 0.001f ? 0.001f : r);
+        const int lag = lag_runs[l];
+        const int k = lag_runs[l + 1] / lag;
         const float tau = static_cast<float>(lag * spacing) / profile_.symbol_rate;
-        return std::sqrt(-std::log(r) / 6.0f) / (3.14159265f * tau);
+        return std::sqrt(-std::log(r) / static_cast<float>(2 * (k * k - 1))) / (3.14159265f * tau);
     };
-    float sigma = -1.0f;
-    if (!data_mode_) {
-        // rho(15T) / rho(3T) = exp(-2 (pi sigma T)^2 (15^2 - 3^2)).
-        const float m1 = magnitude(lag_[0]) / lag_weight_[0];
-        const float m2 = lag_weight_[1] > 0.0f ? magnitude(lag_[1]) / lag_weight_[1] : 0.0f;
-        if (m1 > 0.0f && lag_weight_[1] > 0.0f) {
-            const float r = std::clamp(m2 / m1, 0.001f, 1.0f);
-            const float t = static_cast<float>(spacing) / profile_.symbol_rate;
-            sigma = std::sqrt(-std::log(r) / (2.0f * (15.0f * 15.0f - 3.0f * 3.0f))) / (3.14159265f * t);
-        }
-    } else {
-        sigma = doppler_first_lag_ == 0 ? sigma_from(0, 1) : -1.0f;
-        if (sigma < 1.0f) sigma = sigma_from(2, 4);
-    }
+    float sigma = !data_mode_ || doppler_first_lag_ == 0 ? sigma_from(0) : -1.0f;
+    if (data_mode_ && sigma < 1.0f) sigma = sigma_from(2);
     if (doppler_first_lag_ != 0) {
         // Where runs four apart are the shortest lag trusted, fast fading decorrelates both it
         // and twice it down to the noise, and their ratio says nothing.  Runs one and four apart
@@ -316,17 +307,13 @@ void SerialToneReceiver::EndKnownRun() noexcept {
     if (!data_mode_) return;
     const int runs_needed = doppler_first_lag_ != 0 ? kSparseRunsFourApart : preamble_fast_ ? 1 : kSparseRuns;
     if (spread_hz_ > kSparseAboveHz && (sparse_ || sparse_runs_ >= runs_needed)) {
-        UseSparseTaps();
+        const float g = 1.0f + kSparseGainPerHz * spread_hz_;
+        rls_gain_ = g < kSparseGainMax ? g : kSparseGainMax;
+        if (!sparse_ || runs_since_choice_ >= kRunsPerChoice) ChooseSparseTaps();
     } else {
         rls_gain_ = kGainKnown;
         if (sparse_ && spread_hz_ < kWideBelowHz) UseAllTaps();
     }
-}
-
-void SerialToneReceiver::UseSparseTaps() noexcept {
-    const float g = 1.0f + kSparseGainPerHz * spread_hz_;
-    rls_gain_ = g < kSparseGainMax ? g : kSparseGainMax;
-    if (!sparse_ || runs_since_choice_ >= kRunsPerChoice) ChooseSparseTaps();
 }
 
 int SerialToneReceiver::feed_forward_taps_in_use() const noexcept {
@@ -405,6 +392,16 @@ DecisionFrame FrameOf(Modulation decisions) noexcept {
         case Modulation::Bpsk:
         case Modulation::Bpsk75: return {&kDecisionSet2, 2, {0.0f, 1.0f}};
         default: return {&kDecisionSet8, 0, kFromSet8};
+    }
+}
+
+// A descrambled symbol turned into the decision set of a modulation.
+Complex IntoSet(Modulation decisions, Complex d) noexcept {
+    switch (decisions) {
+        case Modulation::Qpsk: return Mul(d, kToSet4);
+        case Modulation::Bpsk:
+        case Modulation::Bpsk75: return {d.im, -d.re};
+        default: return Mul(d, kToSet8);
     }
 }
 
@@ -502,14 +499,7 @@ void SerialToneReceiver::DecideSpan(long long first, const float* theta, const C
             y.im += wr * x.im - wi * x.re;
         }
         const Complex yp = Mul(y, sine_.Rotor(PhaseInCycle(theta[at])));
-        const Complex d = Mul(yp, ScrambleRotor(s.scramble));
-        Complex v;
-        switch (decisions_) {
-            case Modulation::Qpsk: v = Mul(d, kToSet4); break;
-            case Modulation::Bpsk:
-            case Modulation::Bpsk75: v = {d.im, -d.re}; break;
-            default: v = Mul(d, kToSet8); break;
-        }
+        const Complex v = IntoSet(decisions_, Mul(yp, ScrambleRotor(s.scramble)));
         if (!keep_decisions) {
             s.decision = Decide8Psk(v.re, v.im) >> frame.shift;
             SpanReferences(serial, serial, theta + at, &ref[at]);
@@ -658,10 +648,7 @@ void SerialToneReceiver::ReequalizeSpan(int known) noexcept {
         for (int i = kFeedForwardTaps; i < kEqualizerTaps; ++i) record.inputs[static_cast<std::size_t>(record.fit_inputs++)] = static_cast<std::uint8_t>(i);
         std::array<Complex, kEqualizerTaps> taps{};
         std::array<Complex, kEqualizerTaps> slope{};
-        for (int pass = 0; pass < kFitPasses; ++pass) {
-            if (!FitSpan(record, theta.data(), taps.data(), slope.data())) break;
-            DecideSpan(first, span_theta, taps.data(), slope.data(), false);
-        }
+        if (FitSpan(record, theta.data(), taps.data(), slope.data())) DecideSpan(first, span_theta, taps.data(), slope.data(), false);
     }
     if (span_records_ < kMaxSpansPerBlock && first >= block_first_serial_) spans_[static_cast<std::size_t>(span_records_++)] = record;
 }
@@ -768,17 +755,6 @@ void SerialToneReceiver::AddToSnapshot(Complex ref_p) noexcept {
     ++run_length_;
 }
 
-void SerialToneReceiver::HoldUnusedCovariance() noexcept {
-    if (!sparse_) return;
-    // The covariance of a tap out of use only grows by the gain; hold it at its start.
-    for (int i = 0; i < kFeedForwardTaps; ++i)
-        if (tap_used_[static_cast<std::size_t>(i)] == 0) rls_->p_re[static_cast<std::size_t>(i * kEqualizerStride + i)] = 1.0f / 44.0f;
-}
-
-int SerialToneReceiver::ResetAfter(int full) const noexcept {
-    return sparse_ ? std::min(full, static_cast<int>(kSparseResetMemories / (rls_gain_ - 1.0f))) : full;
-}
-
 void SerialToneReceiver::TrainingSymbol() noexcept {
     ++eq_counter_;
     FormEqualizerInput();
@@ -858,31 +834,12 @@ void SerialToneReceiver::DataSymbol() noexcept {
     const Complex yp = Mul(EqualizerOutput(), carrier);
 
     // Descramble (times e^{j(22.5 + 45 c)}) and turn into the decision set.
-    const Complex scramble{kDecisionSet8.im[static_cast<std::size_t>(c)], kDecisionSet8.re[static_cast<std::size_t>(c)]};
-    const Complex d = Mul(yp, scramble);
-    Complex v;
-    const DecisionSet* set;
-    int shift;
-    switch (decisions_) {
-        case Modulation::Qpsk:
-            v = Mul(d, kToSet4);
-            set = &kDecisionSet4;
-            shift = 1;
-            break;
-        case Modulation::Bpsk:
-        case Modulation::Bpsk75:
-            v = {d.im, -d.re};
-            set = &kDecisionSet2;
-            shift = 2;
-            break;
-        default:
-            v = Mul(d, kToSet8);
-            set = &kDecisionSet8;
-            shift = 0;
-            break;
-    }
+    const Complex scramble = ScrambleRotor(c);
+    const DecisionFrame frame = FrameOf(decisions_);
+    const DecisionSet* set = frame.set;
+    const Complex v = IntoSet(decisions_, Mul(yp, scramble));
     PutTrace(v);
-    const int m = Decide8Psk(v.re, v.im) >> shift;
+    const int m = Decide8Psk(v.re, v.im) >> frame.shift;
 
     Complex ref;
     Complex e;
@@ -968,20 +925,14 @@ void SerialToneReceiver::DataSymbol() noexcept {
 
     // Back into the frame of y', then of y.
     const Complex unscramble = Conj(scramble);
-    Complex from;
-    switch (decisions_) {
-        case Modulation::Qpsk: from = kFromSet4; break;
-        case Modulation::Bpsk:
-        case Modulation::Bpsk75: from = {0.0f, 1.0f}; break;
-        default: from = kFromSet8; break;
-    }
     const Complex back = Conj(carrier);
-    const Complex e_y = Mul(Mul(Mul(e, unscramble), from), back);
-    const Complex ref_p = Mul(Mul(ref, unscramble), from);
+    const Complex e_y = Mul(Mul(Mul(e, unscramble), frame.from), back);
+    const Complex ref_p = Mul(Mul(ref, unscramble), frame.from);
     const Complex ref_y = Mul(ref_p, back);
     if (t < kUnknownSymbol) AddToSnapshot(ref_p);
     ++run_spacing_;
-    RlsUpdate(e_y, ref_y, g, ResetAfter(kDataResetAfter));
+    const int reset_after = sparse_ ? std::min(kDataResetAfter, static_cast<int>(kSparseResetMemories / (rls_gain_ - 1.0f))) : kDataResetAfter;
+    RlsUpdate(e_y, ref_y, g, reset_after);
     if (t < kUnknownSymbol && span_count_ >= 0) {
         // The known run ends here: the span before it is equalised again.
         const int next = frame_position_ + 1;
@@ -990,7 +941,12 @@ void SerialToneReceiver::DataSymbol() noexcept {
             span_count_ = -1;
         }
     }
-    HoldUnusedCovariance();
+    if (sparse_) {
+        // The covariance of a tap out of use only grows by the gain; hold it at its start.
+        for (int i = 0; i < kFeedForwardTaps; ++i)
+            if (tap_used_[static_cast<std::size_t>(i)] == 0)
+                rls_->p_re[static_cast<std::size_t>(i * kEqualizerStride + i)] = 1.0f / 44.0f;
+    }
 
     ++frame_position_;
     psi_ = WrapPhase(psi_ - phi_fast_);

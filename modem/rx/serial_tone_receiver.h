@@ -270,16 +270,9 @@ private:
     // Adds the equaliser's present input against a known channel symbol (in the frame of the
     // carrier-corrected output) to the run's snapshot and delay profile.
     void AddToSnapshot(Complex ref_p) noexcept;
-    // On the sparse set: the covariance of the taps out of use is held at its start.
-    void HoldUnusedCovariance() noexcept;
-    // Symbols between covariance restarts: `full`, or fewer on the sparse set.
-    int ResetAfter(int full) const noexcept;
     // Fast fading: only the few feed-forward taps where the channel's delay profile (averaged
     // snapshot power over the full input) is strongest stay in use; the others are held at zero.
     void UseAllTaps() noexcept;
-    // Takes (or keeps, choosing again every kRunsPerChoice runs) the sparse set, the forgetting
-    // following the spread.
-    void UseSparseTaps() noexcept;
     void ChooseSparseTaps() noexcept;
     void ApplyTapMask() noexcept;
     bool sparse_ = false;
@@ -311,10 +304,11 @@ private:
     // Decisions on the unknown symbols drift the equaliser away from a fading channel within a
     // run of 32 symbols.  Every data symbol's feed-forward input is kept, and once a known run
     // has trained the equaliser the unknown symbols before it are equalised again with taps
-    // interpolated between the runs on either side; on the sparse set (fast fading) then twice
+    // interpolated between the runs on either side; on the sparse set (fast fading) then once
     // more with taps fitted by least squares to the two runs and those decisions together, the
     // taps moving linearly in time.  The carrier phase follows the frequency estimate alone.
-    // Their soft values are replaced before the block is decoded.
+    // Their soft values are replaced before the block is decoded, and once the block is complete
+    // every span is decided again with the decoder's references (RefitBlock).
     static constexpr int kMaxSpan = 32;
     static constexpr int kSparseFitInputs = 8;  // feed-forward inputs a fit can take
     // Every data symbol of the block being received and the spans and runs before it: the
