@@ -197,16 +197,22 @@ TEST_P(StopTransfer, EitherSideEndsTheTransferAndKeepsTheLink) {
     EXPECT_EQ(p.A().files.files["RECEIVED/back.txt"], Pattern(500, 9));
 }
 
+// Links A and B and runs a 100000-byte transfer from A until B holds over 300 pieces and
+// neither station is on the air.
+bool TransferUnderWay(StationPair& p) {
+    if (!p.Link()) return false;
+    p.A().files.files["/f.bin"] = Pattern(100000);
+    p.A().SendFile("/f.bin");
+    return p.sim.RunUntil([&] { return p.B().session().BlocksReceived() > 300 && !p.B().Receiving() && !p.A().Receiving(); },
+                          30 * kMinute);
+}
+
 // (On type 1 the same moment lets the stopped receiver's 15 s polls fall into the sender's data
 // preambles, before its activity flag rises: collisions the channel-access rule allows.  The
 // repetition itself is pinned by a unit test.)
 TEST(TransferEnd, AReceiverThatStoppedRepeatsItsLostTransferEnd) {
     StationPair p(0);
-    ASSERT_TRUE(p.Link());
-    p.A().files.files["/f.bin"] = Pattern(100000);
-    p.A().SendFile("/f.bin");
-    ASSERT_TRUE(p.sim.RunUntil([&] { return p.B().session().BlocksReceived() > 300 && !p.B().Receiving() && !p.A().Receiving(); },
-                               30 * kMinute));
+    ASSERT_TRUE(TransferUnderWay(p));
     p.B().session().StopTransferClick();
     p.sim.SetDeaf(0, true);  // the sender misses the one TransferEnd
     ASSERT_TRUE(p.sim.RunUntil([&] { return p.SB() == LinkState::Connected; }, 5 * kMinute));
@@ -227,11 +233,7 @@ TEST(TransferEnd, AReceiverThatStoppedRepeatsItsLostTransferEnd) {
 // sender learns of it (an acknowledgement) and repeats its TransferEnd.
 TEST_P(TransferTiming, ASenderThatStoppedRepeatsItsLostTransferEnd) {
     StationPair p(GetParam());
-    ASSERT_TRUE(p.Link());
-    p.A().files.files["/f.bin"] = Pattern(100000);
-    p.A().SendFile("/f.bin");
-    ASSERT_TRUE(p.sim.RunUntil([&] { return p.B().session().BlocksReceived() > 300 && !p.B().Receiving() && !p.A().Receiving(); },
-                               30 * kMinute));
+    ASSERT_TRUE(TransferUnderWay(p));
     p.A().session().StopTransferClick();
     p.sim.SetDeaf(1, true);  // the receiver misses the one TransferEnd
     ASSERT_TRUE(p.sim.RunUntil([&] { return p.SA() == LinkState::Connected; }, 5 * kMinute));
