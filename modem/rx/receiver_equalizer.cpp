@@ -661,11 +661,13 @@ void SerialToneReceiver::ReequalizeSpan(int known) noexcept {
 }
 
 void SerialToneReceiver::RefitBlock() noexcept {
-    const int bits = decoder_->BlockCodeBits(output_, first_block_, code_bits_);
-    if (bits <= 0) return;
+    // Without a code (4800 bit/s) the spans are decided again on their own decisions.
+    const bool uncoded = mode_index_ == kMode4800;
+    const int bits = uncoded ? 0 : decoder_->BlockCodeBits(output_, first_block_, code_bits_);
+    if (bits <= 0 && !uncoded) return;
     const int per_symbol = decisions_ == Modulation::Psk8 ? 3 : decisions_ == Modulation::Qpsk ? 2 : 1;
     const int shift = decisions_ == Modulation::Psk8 ? 0 : decisions_ == Modulation::Qpsk ? 1 : 2;
-    for (long long serial = block_first_serial_; serial <= data_serial_; ++serial) {
+    for (long long serial = block_first_serial_; bits > 0 && serial <= data_serial_; ++serial) {
         StoredSymbol& s = Stored(serial);
         if (s.serial != serial || s.known || s.soft_index < 0 || (s.soft_index + 1) * per_symbol > bits) continue;
         int word = 0;
@@ -690,10 +692,10 @@ void SerialToneReceiver::RefitBlock() noexcept {
         SpanPhases(base, span.first, end, theta.data());
         const float* span_theta = theta.data() + (span.first - kBefore - base);
         if (span.fit_inputs > 0 && FitSpan(span, theta.data(), taps.data(), slope.data()))
-            DecideSpan(span.first, span_theta, taps.data(), slope.data(), true);
+            DecideSpan(span.first, span_theta, taps.data(), slope.data(), !uncoded);
         else if (smooth >= 0 && SmoothedTaps(r, smooth, taps.data(), slope.data()))
-            DecideSpan(span.first, span_theta, taps.data(), slope.data(), true);
-        else
+            DecideSpan(span.first, span_theta, taps.data(), slope.data(), !uncoded);
+        else if (!uncoded)
             DecideSpan(span.first, span_theta, span.taps.data(), span.slope.data(), true);
     }
 }
