@@ -168,11 +168,13 @@ int SegmentCounts::Add(int read, int max_segments) noexcept {
     const bool plausible = read >= 0 && read < max_segments;
     // (Two implausible counts two segments apart once made a descending run of their own, which
     // then overrode every true count, and the preamble never reached its end.)
-    c_ = plausible || b_ < 1 || b_ > max_segments ? read : b_ - 1;
-    if (a_ - c_ == 2) b_ = a_ - 1;
-    if (a_ - b_ == 1) c_ = b_ - 1;
-    if (b_ - c_ == 1) a_ = b_ + 1;
-    return c_;
+    if (plausible) c_ = {read, true};
+    else if (b_.read_right && b_.value >= 1) c_ = {b_.value - 1, false};
+    else c_ = {read, false};
+    if (a_.read_right && c_.read_right && a_.value - c_.value == 2) b_ = {a_.value - 1, true};
+    if (a_.read_right && b_.read_right && a_.value - b_.value == 1) c_ = {b_.value - 1, true};
+    if (b_.read_right && c_.read_right && b_.value - c_.value == 1) a_ = {b_.value + 1, true};
+    return c_.value;
 }
 
 }  // namespace kavra::modem

@@ -139,22 +139,33 @@ private:
 // can run four or more references side by side, each summing over the symbols in order.
 
 // The countdown of a preamble, one count read per segment, mended from the counts before it: a
-// count no preamble can carry (read in a fade) takes the place the count before it gives, and a
-// count that breaks a descending run is taken from its neighbours.
+// count no preamble can carry (read in a fade) takes the place the count before it gives, if that
+// one was read right, and a count that breaks a descending run of counts read right is taken from
+// its neighbours.
 class SegmentCounts {
 public:
     static constexpr int kNone = 100;
     // Takes the count read in the next segment of a preamble of at most `max_segments`; returns
     // the count taken for that segment.
     int Add(int read, int max_segments) noexcept;
-    int current() const noexcept { return c_; }
+    int current() const noexcept { return c_.value; }
     // The count taken was 0 but the segment is not the last: the count before it less one, at
     // least 1, or none.
-    void NotLast(int max_segments) noexcept { c_ = b_ >= 1 && b_ <= max_segments ? (b_ > 1 ? b_ - 1 : 1) : kNone; }
-    void Reset() noexcept { a_ = b_ = c_ = kNone; }
+    void NotLast(int max_segments) noexcept {
+        c_ = {b_.value >= 1 && b_.value <= max_segments ? (b_.value > 1 ? b_.value - 1 : 1) : kNone, false};
+    }
+    void Reset() noexcept { a_ = b_ = c_ = Count{}; }
 
 private:
-    int a_ = kNone, b_ = kNone, c_ = kNone;  // the last three segments, oldest first
+    // A count taken, and whether it was read as a count a preamble can carry (or mended from
+    // such counts): only those prove a run.  A count put in place of an implausible one always
+    // continues the run before it, so taking it as proof made any wrong count before an
+    // implausible one override every true count after it.
+    struct Count {
+        int value = kNone;
+        bool read_right = false;
+    };
+    Count a_, b_, c_;  // the last three segments, oldest first
 };
 
 inline constexpr int kCorrelatorBanks = 3;

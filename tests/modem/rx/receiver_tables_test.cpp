@@ -271,6 +271,11 @@ TEST(ReceiverTables, SegmentCountsReachTheEndThroughMisreads) {
     EXPECT_EQ(run({5, 4, 9, 2, 1, 0}), (std::vector<int>{5, 4, 3, 2, 1, 0}));
     EXPECT_EQ(run({0}), (std::vector<int>{0}));
     EXPECT_EQ(run({3, 60, 1, 0}), (std::vector<int>{3, 2, 1, 0}));
+    // A short preamble on flutter: its first two counts misread (53, and 12, which no preamble
+    // carries either), then one more in a fade.  What stands in for that one proves no run with
+    // the misread before it, so the true counts after it are taken.
+    EXPECT_EQ(run({53, 12, 63, 2, 1, 0}), (std::vector<int>{53, 12, 63, 2, 1, 0}));
+    EXPECT_EQ(run({53, 9, 63, 2, 1, 0}), (std::vector<int>{53, 9, 8, 2, 1, 0}));
     // A 0 found not to be a last segment falls back on the count before it.
     SegmentCounts counts;
     counts.Add(5, 12);
