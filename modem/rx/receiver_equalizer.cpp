@@ -680,10 +680,12 @@ void SerialToneReceiver::RefitBlock() noexcept {
     std::array<Complex, kEqualizerTaps> taps{};
     std::array<Complex, kEqualizerTaps> slope{};
     // On the full equaliser each span takes the averaged taps of the spans around the instant its
-    // own taps stand for; on a steady channel many of them (8 on either side, about 0.35 s at
-    // 2400 bit/s: AWGN "2400 short" at 8.5 dB 19 -> 3 errors in 10^6 bits, "1200 long" at 4.2 dB
-    // 21 -> 4).  Fast fading keeps each span's own taps or fit.
+    // own taps stand for; on a steady channel, where that lag does not matter, many spans around
+    // it (8 on either side, about 0.35 s at 2400 bit/s: AWGN "2400 short" at 8.5 dB 19 -> 3
+    // errors in 10^6 bits, "1200 long" at 4.2 dB 21 -> 4).  Fast fading keeps each span's own
+    // taps or fit.
     const int smooth = sparse_ ? -1 : steady_ ? kSteadySmoothingSpans : kTrackingSmoothingSpans;
+    const float lag = steady_ ? 0.0f : kTrackingLagSymbols;
     for (int r = 0; r < span_records_; ++r) {
         const SpanRecord& span = spans_[static_cast<std::size_t>(r)];
         const long long end = span.first + span.count + span.known_after - 1;
@@ -693,18 +695,18 @@ void SerialToneReceiver::RefitBlock() noexcept {
         const float* span_theta = theta.data() + (span.first - kBefore - base);
         if (span.fit_inputs > 0 && FitSpan(span, theta.data(), taps.data(), slope.data()))
             DecideSpan(span.first, span_theta, taps.data(), slope.data(), !uncoded);
-        else if (smooth >= 0 && SmoothedTaps(r, smooth, taps.data(), slope.data()))
+        else if (smooth >= 0 && SmoothedTaps(r, smooth, lag, taps.data(), slope.data()))
             DecideSpan(span.first, span_theta, taps.data(), slope.data(), !uncoded);
         else if (!uncoded)
             DecideSpan(span.first, span_theta, span.taps.data(), span.slope.data(), true);
     }
 }
 
-bool SerialToneReceiver::SmoothedTaps(int r, int reach, Complex* taps, Complex* slope) noexcept {
+bool SerialToneReceiver::SmoothedTaps(int r, int reach, float lag_symbols, Complex* taps, Complex* slope) noexcept {
     const SpanRecord& span = spans_[static_cast<std::size_t>(r)];
     // The spans around the one whose taps stand for this span's channel; at the end of the
     // block, where the later spans are still to come, the last ones.
-    const int lag = TruncToInt(kTrackingLagSymbols / static_cast<float>(span.count + span.known_after) + 0.5f);
+    const int lag = TruncToInt(lag_symbols / static_cast<float>(span.count + span.known_after) + 0.5f);
     const int to = std::min(r + lag + reach, span_records_ - 1);
     const int from = std::max(0, std::min(r + lag - reach, to));
     std::array<Complex, kEqualizerTaps> mid{};

@@ -360,10 +360,10 @@ private:
     // unknown symbol a reference, and each span of the block is decided again with them (fitted
     // again on the sparse set) before the block is decoded.
     void RefitBlock() noexcept;
-    // The taps of the span records within `reach` of the one whose taps stand for r's channel on
-    // the full equaliser, turned into r's carrier frame and averaged (their value at each span's
-    // middle and their slope); false with none.
-    bool SmoothedTaps(int r, int reach, Complex* taps, Complex* slope) noexcept;
+    // The taps of the span records within `reach` of the one `lag_symbols` after r, whose taps
+    // stand for r's channel on the full equaliser, turned into r's carrier frame and averaged
+    // (their value at each span's middle and their slope); false with none.
+    bool SmoothedTaps(int r, int reach, float lag_symbols, Complex* taps, Complex* slope) noexcept;
     StoredSymbol& Stored(long long serial) noexcept {
         return store_[static_cast<std::size_t>(serial % kStoreLength)];
     }
