@@ -166,6 +166,19 @@ TEST(LoopbackChecks, ShortInterleaverOnFastFadingUsesTheDecodersReferences) {
     EXPECT_LE(p.ber(), 1e-3) << p.bit_errors << " errors in " << p.bits << " bits";
 }
 
+// The short preamble on flutter (0.5 ms, 10 Hz) at 30 dB: the second transmission's counts read
+// 53, 12, 63, 2, 1, 0, and the countdown must still reach its end (it once locked onto 12, 11,
+// 10, ... and the frame was lost).
+TEST(LoopbackChecks, ShortPreambleOnFlutterReachesItsEnd) {
+    SweepSettings s = Settings(0, 0, 2);
+    s.channel.name = "flutter";
+    s.channel.fading = sim::FadingSettings{0.5, 10.0};
+    const PointResult p = RunPoint(s, 0, 30.0);
+    EXPECT_EQ(p.detected, 2);
+    EXPECT_EQ(p.complete, 2);
+    EXPECT_LE(p.ber(), 1e-3) << p.bit_errors << " errors in " << p.bits << " bits";
+}
+
 TEST(LoopbackChecks, DopplerReadingOrdersTheSpreads) {
     double previous = -1.0;
     for (const double spread : {0.5, 2.0, 5.0, 10.0}) {
