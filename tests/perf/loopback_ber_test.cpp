@@ -39,6 +39,14 @@ SweepSettings Settings(int modem_type, int mode, int transmissions) {
     return s;
 }
 
+// The same on two fading paths `delay_ms` apart, each with a Doppler spread of `spread_hz`.
+SweepSettings Fading(int modem_type, int mode, int transmissions, const char* name, double delay_ms, double spread_hz) {
+    SweepSettings s = Settings(modem_type, mode, transmissions);
+    s.channel.name = name;
+    s.channel.fading = sim::FadingSettings{delay_ms, spread_hz};
+    return s;
+}
+
 struct LoopbackCase {
     int modem_type;
     int mode;
@@ -92,9 +100,7 @@ TEST(LoopbackChecks, FourThousandEightHundredTestSignalReadAsModeTwelve) {
 
 TEST(LoopbackChecks, FadingChannelDeliversTheLongInterleaverMessage) {
     // 600 long on the poor channel (2 ms, 1 Hz) at 12 dB: well above its 1e-5 crossing.
-    SweepSettings s = Settings(0, 5, 1);
-    s.channel.name = "poor";
-    s.channel.fading = sim::FadingSettings{2.0, 1.0};
+    SweepSettings s = Fading(0, 5, 1, "poor", 2.0, 1.0);
     const PointResult p = RunPoint(s, 5, 12.0);
     EXPECT_EQ(p.complete, 1);
     EXPECT_LE(p.ber(), 1e-3);
@@ -109,18 +115,14 @@ TEST(LoopbackChecks, FadingChannelDeliversTheLongInterleaverMessage) {
 // channel's Es/N0 (10.1 dB with each span's own taps); the 4800 bit/s test signal, uncoded, on
 // 2 ms / 0.5 Hz at 30 dB, four transmissions: 9.6e-4 (2.0e-3 with each span's own taps).
 TEST(LoopbackChecks, SlowFadingSpansTakeTheTapsOfTheirInstant) {
-    SweepSettings poor = Settings(0, 1, 6);
-    poor.channel.name = "poor";
-    poor.channel.fading = sim::FadingSettings{2.0, 1.0};
+    SweepSettings poor = Fading(0, 1, 6, "poor", 2.0, 1.0);
     const PointResult p = RunPoint(poor, 1, 18.0);
     EXPECT_EQ(p.complete, 6);
     EXPECT_EQ(p.bit_errors, 0);
     ASSERT_TRUE(p.decision.snr_db().has_value());
     EXPECT_GT(*p.decision.snr_db(), EsN0Db(0, 18.0) - 9.0);
 
-    SweepSettings slow = Settings(0, kMode4800, 4);
-    slow.channel.name = "custom";
-    slow.channel.fading = sim::FadingSettings{2.0, 0.5};
+    SweepSettings slow = Fading(0, kMode4800, 4, "custom", 2.0, 0.5);
     const PointResult u = RunPoint(slow, kMode4800, 30.0);
     EXPECT_EQ(u.complete, 4);
     EXPECT_LE(u.ber(), 1.4e-3) << u.bit_errors << " errors in " << u.bits << " bits";
@@ -139,9 +141,7 @@ TEST(LoopbackChecks, FastFadingIsMeasuredAndFollowed) {
     };
     for (const Case c : {Case{1, 2.0, 5.0, 20.0, 1e-3}, Case{0, 2.0, 5.0, 24.0, 1e-3}, Case{3, 2.0, 5.0, 24.0, 1e-4},
                          Case{5, 0.5, 10.0, 30.0, 1e-3}, Case{1, 0.5, 10.0, 30.0, 1e-3}}) {
-        SweepSettings s = Settings(0, c.mode, 1);
-        s.channel.name = "custom";
-        s.channel.fading = sim::FadingSettings{c.delay_ms, c.spread_hz};
+        SweepSettings s = Fading(0, c.mode, 1, "custom", c.delay_ms, c.spread_hz);
         const PointResult p = RunPoint(s, c.mode, c.snr_db);
         EXPECT_EQ(p.complete, 1) << "mode " << c.mode;
         EXPECT_LE(p.ber(), c.max_ber) << "mode " << c.mode << ": " << p.bit_errors << " errors in " << p.bits << " bits";
@@ -158,9 +158,7 @@ TEST(LoopbackChecks, FastFadingIsMeasuredAndFollowed) {
 // as references) does most: 4 transmissions at 24 dB give no error, 2.5e-3 without that pass.
 TEST(LoopbackChecks, ShortInterleaverOnFastFadingUsesTheDecodersReferences) {
     const int transmissions = kSanitized ? 2 : 4;
-    SweepSettings s = Settings(0, 0, transmissions);
-    s.channel.name = "custom";
-    s.channel.fading = sim::FadingSettings{2.0, 5.0};
+    SweepSettings s = Fading(0, 0, transmissions, "custom", 2.0, 5.0);
     const PointResult p = RunPoint(s, 0, 24.0);
     EXPECT_EQ(p.complete, transmissions);
     EXPECT_LE(p.ber(), 1e-3) << p.bit_errors << " errors in " << p.bits << " bits";
@@ -170,9 +168,7 @@ TEST(LoopbackChecks, ShortInterleaverOnFastFadingUsesTheDecodersReferences) {
 // 53, 12, 63, 2, 1, 0, and the countdown must still reach its end (it once locked onto 12, 11,
 // 10, ... and the frame was lost).
 TEST(LoopbackChecks, ShortPreambleOnFlutterReachesItsEnd) {
-    SweepSettings s = Settings(0, 0, 2);
-    s.channel.name = "flutter";
-    s.channel.fading = sim::FadingSettings{0.5, 10.0};
+    SweepSettings s = Fading(0, 0, 2, "flutter", 0.5, 10.0);
     const PointResult p = RunPoint(s, 0, 30.0);
     EXPECT_EQ(p.detected, 2);
     EXPECT_EQ(p.complete, 2);
@@ -182,10 +178,8 @@ TEST(LoopbackChecks, ShortPreambleOnFlutterReachesItsEnd) {
 TEST(LoopbackChecks, DopplerReadingOrdersTheSpreads) {
     double previous = -1.0;
     for (const double spread : {0.5, 2.0, 5.0, 10.0}) {
-        SweepSettings s = Settings(0, 1, 1);
+        SweepSettings s = Fading(0, 1, 1, "custom", 2.0, spread);
         s.blocks_per_transmission = 1;
-        s.channel.name = "custom";
-        s.channel.fading = sim::FadingSettings{2.0, spread};
         const PointResult p = RunPoint(s, 1, 30.0);
         ASSERT_EQ(p.doppler_frames, 1) << spread;
         EXPECT_GT(p.doppler_sum_hz, previous) << spread;
