@@ -106,11 +106,10 @@ inline float Clip(float v, float limit) noexcept { return v > limit ? limit : (v
 // Im(conj(v) e): the phase detector's cross product v_re e_im - v_im e_re.
 inline float Cross(Complex v, Complex e) noexcept { return v.re * e.im - v.im * e.re; }
 
-// Rotation from the descrambled symbol into each decision set, and back.
-constexpr Complex kToSet8{0.92388f, -0.38268f};   // e^{-j 22.5 deg}
-constexpr Complex kFromSet8{0.92388f, 0.38268f};
-constexpr Complex kToSet4{0.7071f, -0.7071f};     // e^{-j 45 deg}
-constexpr Complex kFromSet4{0.7071f, 0.7071f};
+// Rotation from each decision set back to the descrambled symbol (its conjugate turns a
+// descrambled symbol into the set).
+constexpr Complex kFromSet8{0.92388f, 0.38268f};  // e^{j 22.5 deg}
+constexpr Complex kFromSet4{0.7071f, 0.7071f};    // e^{j 45 deg}
 
 }  // namespace
 
@@ -389,11 +388,15 @@ void SerialToneReceiver::StoreSymbol(int scramble, bool known, int decision) noe
 
 namespace {
 
-// Into and out of the decision set of a modulation: v = d turned, and the turn back.
+// Into and out of the decision set of a modulation: its points, the shift from an 8-PSK
+// decision to an index in it (also the row of its bits-to-symbol table), and the turn back.
 struct DecisionFrame {
     const DecisionSet* set;
     int shift;
     Complex from;
+    // A descrambled symbol turned into the set.
+    Complex Into(Complex d) const noexcept { return Mul(d, Conj(from)); }
+    int bits_per_symbol() const noexcept { return 3 - shift; }
 };
 
 DecisionFrame FrameOf(Modulation decisions) noexcept {
@@ -402,16 +405,6 @@ DecisionFrame FrameOf(Modulation decisions) noexcept {
         case Modulation::Bpsk:
         case Modulation::Bpsk75: return {&kDecisionSet2, 2, {0.0f, 1.0f}};
         default: return {&kDecisionSet8, 0, kFromSet8};
-    }
-}
-
-// A descrambled symbol turned into the decision set of a modulation.
-Complex IntoSet(Modulation decisions, Complex d) noexcept {
-    switch (decisions) {
-        case Modulation::Qpsk: return Mul(d, kToSet4);
-        case Modulation::Bpsk:
-        case Modulation::Bpsk75: return {d.im, -d.re};
-        default: return Mul(d, kToSet8);
     }
 }
 
@@ -509,7 +502,7 @@ void SerialToneReceiver::DecideSpan(long long first, const float* theta, const C
             y.im += wr * x.im - wi * x.re;
         }
         const Complex yp = Mul(y, sine_.Rotor(PhaseInCycle(theta[at])));
-        const Complex v = IntoSet(decisions_, Mul(yp, ScrambleRotor(s.scramble)));
+        const Complex v = frame.Into(Mul(yp, ScrambleRotor(s.scramble)));
         if (!keep_decisions) {
             s.decision = Decide8Psk(v.re, v.im) >> frame.shift;
             SpanReferences(serial, serial, theta + at, &ref[at]);
@@ -668,15 +661,15 @@ void SerialToneReceiver::RefitBlock() noexcept {
     const bool uncoded = mode_index_ == kMode4800;
     const int bits = uncoded ? 0 : decoder_->BlockCodeBits(output_, first_block_, code_bits_);
     if (bits <= 0 && !uncoded) return;
-    const int per_symbol = decisions_ == Modulation::Psk8 ? 3 : decisions_ == Modulation::Qpsk ? 2 : 1;
-    const int shift = decisions_ == Modulation::Psk8 ? 0 : decisions_ == Modulation::Qpsk ? 1 : 2;
+    const DecisionFrame frame = FrameOf(decisions_);
+    const int per_symbol = frame.bits_per_symbol();
     for (long long serial = block_first_serial_; bits > 0 && serial <= data_serial_; ++serial) {
         StoredSymbol& s = Stored(serial);
         if (s.serial != serial || s.known || s.soft_index < 0 || (s.soft_index + 1) * per_symbol > bits) continue;
         int word = 0;
         for (int b = 0; b < per_symbol; ++b)
             word = (word << 1) | code_bits_[static_cast<std::size_t>(s.soft_index * per_symbol + b)];
-        s.decision = kSymbolOfBits[shift][static_cast<std::size_t>(word)];
+        s.decision = kSymbolOfBits[static_cast<std::size_t>(frame.shift)][static_cast<std::size_t>(word)];
     }
     constexpr int kBefore = kEqualizerTaps - kFeedForwardTaps;
     std::array<float, kSpanWindow> theta{};
@@ -856,7 +849,7 @@ void SerialToneReceiver::DataSymbol() noexcept {
     const Complex scramble = ScrambleRotor(c);
     const DecisionFrame frame = FrameOf(decisions_);
     const DecisionSet* set = frame.set;
-    const Complex v = IntoSet(decisions_, Mul(yp, scramble));
+    const Complex v = frame.Into(Mul(yp, scramble));
     PutTrace(v);
     const int m = Decide8Psk(v.re, v.im) >> frame.shift;
 
