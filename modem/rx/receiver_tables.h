@@ -133,11 +133,6 @@ private:
     std::array<float, kEntries - 1> midpoints_{};
 };
 
-// ---------------------------------------------------------------------------------------------
-// Correlator references: 3 banks (Z 0 Hz, Y about -60 Hz, X about +60 Hz) x 8 preamble
-// patterns x 32 symbols.  Stored symbol-major (c[i][r], r = 8 bank + pattern) so the kernels
-// can run four or more references side by side, each summing over the symbols in order.
-
 // The countdown of a preamble, one count read per segment, mended from the counts before it: a
 // count no preamble can carry (read in a fade) takes the place the count before it gives, if that
 // one was read right, and a count that breaks a descending run of counts read right is taken from
@@ -167,6 +162,11 @@ private:
     };
     Count a_, b_, c_;  // the last three segments, oldest first
 };
+
+// ---------------------------------------------------------------------------------------------
+// Correlator references: 3 banks (Z 0 Hz, Y about -60 Hz, X about +60 Hz) x 8 preamble
+// patterns x 32 symbols.  Stored symbol-major (c[i][r], r = 8 bank + pattern) so the kernels
+// can run four or more references side by side, each summing over the symbols in order.
 
 inline constexpr int kCorrelatorBanks = 3;
 inline constexpr int kBankZ = 0;

@@ -358,7 +358,9 @@ private:
                     bool keep_decisions) noexcept;
     // Once a block is complete: the decoder's best path through it, coded again, gives every
     // unknown symbol a reference, and each span of the block is decided again with them (fitted
-    // again on the sparse set) before the block is decoded.
+    // again on the sparse set, with the taps of its instant on the full equaliser) before the
+    // block is decoded.  Without a code (4800 bit/s) the spans are decided again on their own
+    // decisions.
     void RefitBlock() noexcept;
     // The taps of the span records within `reach` of the one `lag_symbols` after r, whose taps
     // stand for r's channel on the full equaliser, turned into r's carrier frame and averaged
