@@ -36,11 +36,10 @@ constexpr float kSteadyRatio = 0.97f;
 constexpr int kSteadyRuns = 48;
 constexpr int kSteadySmoothingSpans = 8;
 // The full equaliser's taps after a known run stand for the channel about 100 symbols earlier,
-// the centre of its forgetting window (a gain of 1.01 on the known symbols; 1 / (gain - 1)
-// where it forgets faster).  The block's second pass has the whole block, so it decides each
-// span with the taps of the spans that far after it, averaged over 2 spans on either side (8 on
-// a steady channel).  On the poor channel the decision-point S/N rose by 0.9 to 1.6 dB ("2400
-// long" at 16 dB: 84 -> 11 errors in 10^6 bits).
+// the centre of its forgetting window (a gain of 1.01 on the known symbols).  The block's second
+// pass has the whole block, so it decides each span with the taps of the spans that far after
+// it, averaged over 2 spans on either side (8 on a steady channel).  On the poor channel the
+// decision-point S/N rose by 0.9 to 1.6 dB ("2400 long" at 16 dB: 84 -> 11 errors in 10^6 bits).
 constexpr float kTrackingLagSymbols = 100.0f;
 constexpr int kTrackingSmoothingSpans = 2;
 // Fast fading, measured by the Doppler spread of the known runs: above 2.5 Hz (for 2 runs in a
@@ -49,19 +48,13 @@ constexpr int kTrackingSmoothingSpans = 2;
 // memory of a few tens of symbols that fading at 5 Hz needs still holds several times as many
 // symbols as there are taps; the known-symbol gain is then 1 + 0.03 per Hz (at most 1.15), the
 // unknown symbols taking 0.7 of its rise (their decisions may be wrong).  The taps are chosen
-// again every 32 known runs; below 2 Hz all taps come back.  Otherwise the full equaliser
-// keeps the pair above up to 1.5 Hz, which suits AWGN and the slow channels, and forgets faster
-// above it by 0.01 per Hz (at most 1.02, the unknown symbols again taking 0.7 of the rise):
-// 2 ms / 2 Hz reads 2.1 to 2.4 Hz and stays on all taps, and "2400 short" there at 24 dB had 366
-// errors in 2.3e5 bits at 1.01, 48 so.  (Before the runs were compared on the strong inputs
-// alone this lost on the poor channel, which read over 2 Hz now and then.)
+// again every 32 known runs; below 2 Hz all taps come back.  Otherwise the fixed pair above
+// holds, which suits AWGN and the slow channels: a faster full-span equaliser between 2 and
+// 2.5 Hz lost on the poor channel, which reads over 2 Hz now and then.
 constexpr float kUnknownShare = 0.7f;
 constexpr float kSparseAboveHz = 2.5f;
 constexpr float kWideBelowHz = 2.0f;
 constexpr int kSparseTaps = 5;
-constexpr float kFasterAboveHz = 1.5f;
-constexpr float kFasterGainPerHz = 0.01f;
-constexpr float kFasterGainMax = 1.02f;
 constexpr float kSparseGainPerHz = 0.03f;
 constexpr float kSparseGainMax = 1.15f;
 constexpr int kRunsPerChoice = 32;
@@ -339,8 +332,7 @@ void SerialToneReceiver::EndKnownRun() noexcept {
         rls_gain_ = g < kSparseGainMax ? g : kSparseGainMax;
         if (!sparse_ || runs_since_choice_ >= kRunsPerChoice) ChooseSparseTaps();
     } else {
-        const float g = kGainKnown + (spread_hz_ > kFasterAboveHz ? kFasterGainPerHz * (spread_hz_ - kFasterAboveHz) : 0.0f);
-        rls_gain_ = g < kFasterGainMax ? g : kFasterGainMax;
+        rls_gain_ = kGainKnown;
         if (sparse_ && spread_hz_ < kWideBelowHz) UseAllTaps();
     }
 }
@@ -701,7 +693,7 @@ void SerialToneReceiver::RefitBlock() noexcept {
     // errors in 10^6 bits, "1200 long" at 4.2 dB 21 -> 4).  Fast fading keeps each span's own
     // taps or fit.
     const int smooth = sparse_ ? -1 : steady_ ? kSteadySmoothingSpans : kTrackingSmoothingSpans;
-    const float lag = steady_ ? 0.0f : rls_gain_ > kGainKnown ? 1.0f / (rls_gain_ - 1.0f) : kTrackingLagSymbols;
+    const float lag = steady_ ? 0.0f : kTrackingLagSymbols;
     for (int r = 0; r < span_records_; ++r) {
         const SpanRecord& span = spans_[static_cast<std::size_t>(r)];
         const long long end = span.first + span.count + span.known_after - 1;
@@ -924,7 +916,7 @@ void SerialToneReceiver::DataSymbol() noexcept {
         const float psk8_limit = sparse_ ? 0.15f : 0.2f;
         const float limit = decisions_ == Modulation::Qpsk ? 0.3f : decisions_ == Modulation::Psk8 ? psk8_limit : 0.5f;
         frame_ends = output_.eom_found != 0 || quality_ < limit;
-        g = sparse_ || !steady_ ? rls_gain_ : kGainKnownSteady;
+        g = sparse_ ? rls_gain_ : steady_ ? kGainKnownSteady : kGainKnown;
         StoreSymbol(c, true, 0);
     } else {
         const int ended_run = run_length_;
@@ -940,9 +932,7 @@ void SerialToneReceiver::DataSymbol() noexcept {
         if (previous_known_ && noise_count_ >= kNoiseWindow) WeightSoftSymbols();
         ref = {set->re[static_cast<std::size_t>(m)], set->im[static_cast<std::size_t>(m)]};
         e = {ref.re - v.re, ref.im - v.im};
-        g = sparse_    ? 1.0f + (rls_gain_ - 1.0f) * kUnknownShare
-            : steady_  ? kGainUnknownSteady
-                       : kGainUnknown + (rls_gain_ - kGainKnown) * kUnknownShare;
+        g = sparse_ ? 1.0f + (rls_gain_ - 1.0f) * kUnknownShare : steady_ ? kGainUnknownSteady : kGainUnknown;
         if (span_count_ >= 0) ++span_count_;
         StoreSymbol(c, false, m);
         if (output_.soft_symbol_count >= 0 && output_.soft_symbol_count < kMaxSoftSymbols) {
