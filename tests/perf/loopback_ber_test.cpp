@@ -155,11 +155,12 @@ TEST(LoopbackChecks, FastFadingIsMeasuredAndFollowed) {
 // The Doppler reading orders the channels by their spread, and only the fast ones put the
 // equaliser on its sparse set: one block of 2400 long at 30 dB on two paths 2 ms apart.
 // The short interleaver on 2 ms / 5 Hz, where the block's second pass (the decoder's best path
-// as references) does most: 4 transmissions at 24 dB give no error, 2.5e-3 without that pass.
+// as references) does most: 4 transmissions at 20 dB give 3.3e-4 and 1.1e-3 at 19 dB, so a
+// receiver 1 dB worse fails (at 24 dB, where this was first tested, 2.5e-3 without that pass).
 TEST(LoopbackChecks, ShortInterleaverOnFastFadingUsesTheDecodersReferences) {
     const int transmissions = kSanitized ? 2 : 4;
     SweepSettings s = Fading(0, 0, transmissions, "custom", 2.0, 5.0);
-    const PointResult p = RunPoint(s, 0, 24.0);
+    const PointResult p = RunPoint(s, 0, 20.0);
     EXPECT_EQ(p.complete, transmissions);
     EXPECT_LE(p.ber(), 1e-3) << p.bit_errors << " errors in " << p.bits << " bits";
 }
