@@ -102,6 +102,11 @@ constexpr float kNoiseReference = 0.05f;
 constexpr float kNoiseFloor = 0.005f;
 // A block ending part-way through a window weights its last symbols by the part seen, if any.
 constexpr int kNoiseWindowPart = 8;
+// On a steady channel the weight comes from the windows averaged over about 8 of them: the noise
+// does not change there, and two windows' estimate scatters by about 19 % from run to run
+// (type 1 "2000 long" on AWGN at 7.8 dB: 38 -> 26 errors in 3e6 bits; the AWGN modes together
+// 426 -> 381 errors at their 1e-5 points).
+constexpr float kSteadyNoiseAverage = 0.125f;
 
 inline Complex Mul(Complex a, Complex b) noexcept { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
 inline Complex Conj(Complex a) noexcept { return {a.re, -a.im}; }
@@ -172,10 +177,12 @@ void SerialToneReceiver::WeightSoftSymbols() noexcept {
         const float current = noise_sum_ / static_cast<float>(noise_count_);
         noise = noise_previous_ >= 0.0f ? 0.5f * (current + noise_previous_) : current;
         noise_previous_ = current;
+        noise_average_ = noise_average_ >= 0.0f ? noise_average_ + (current - noise_average_) * kSteadyNoiseAverage : current;
+        if (steady_ && !sparse_) noise = noise_average_;
         noise_sum_ = 0.0f;
         noise_count_ = 0;
     } else if (noise_previous_ >= 0.0f) {
-        noise = noise_previous_;
+        noise = steady_ && !sparse_ ? noise_average_ : noise_previous_;
     }
     const float weight = kNoiseReference / (noise > kNoiseFloor ? noise : kNoiseFloor);
     const int count = output_.soft_symbol_count < kMaxSoftSymbols ? output_.soft_symbol_count : kMaxSoftSymbols;
@@ -822,6 +829,7 @@ void SerialToneReceiver::StartData() noexcept {
     noise_sum_ = 0.0f;
     noise_count_ = 0;
     noise_previous_ = -1.0f;
+    noise_average_ = -1.0f;
     weighted_count_ = 0;
     // The data frames' runs lie further apart than the preamble's: their lags are measured
     // afresh, while the spread and the delay profile carry on until the first figure of the

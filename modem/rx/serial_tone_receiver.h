@@ -257,6 +257,7 @@ private:
     float noise_sum_ = 0.0f;
     int noise_count_ = 0;
     float noise_previous_ = -1.0f;
+    float noise_average_ = -1.0f;  // the windows' noise averaged (the weight on a steady channel)
     int weighted_count_ = 0;
 
     // Doppler spread, measured on the known runs of the data frames: each run's correlation of
