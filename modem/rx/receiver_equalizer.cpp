@@ -182,7 +182,7 @@ void SerialToneReceiver::WeightSoftSymbols() noexcept {
         noise_sum_ = 0.0f;
         noise_count_ = 0;
     } else if (noise_previous_ >= 0.0f) {
-        noise = steady_ && !sparse_ ? noise_average_ : noise_previous_;
+        noise = steady_ && !sparse_ && noise_average_ >= 0.0f ? noise_average_ : noise_previous_;
     }
     const float weight = kNoiseReference / (noise > kNoiseFloor ? noise : kNoiseFloor);
     const int count = output_.soft_symbol_count < kMaxSoftSymbols ? output_.soft_symbol_count : kMaxSoftSymbols;
