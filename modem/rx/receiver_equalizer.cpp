@@ -178,12 +178,13 @@ void SerialToneReceiver::WeightSoftSymbols() noexcept {
         noise = noise_previous_ >= 0.0f ? 0.5f * (current + noise_previous_) : current;
         noise_previous_ = current;
         noise_average_ = noise_average_ >= 0.0f ? noise_average_ + (current - noise_average_) * kSteadyNoiseAverage : current;
-        if (steady_ && !sparse_) noise = noise_average_;
         noise_sum_ = 0.0f;
         noise_count_ = 0;
     } else if (noise_previous_ >= 0.0f) {
-        noise = steady_ && !sparse_ && noise_average_ >= 0.0f ? noise_average_ : noise_previous_;
+        noise = noise_previous_;
     }
+    // A steady channel takes the long average (set with the first window closed, as the last).
+    if (steady_ && !sparse_ && noise_average_ >= 0.0f) noise = noise_average_;
     const float weight = kNoiseReference / (noise > kNoiseFloor ? noise : kNoiseFloor);
     const int count = output_.soft_symbol_count < kMaxSoftSymbols ? output_.soft_symbol_count : kMaxSoftSymbols;
     for (int k = weighted_count_ < 0 ? 0 : weighted_count_; k < count; ++k) {
@@ -678,17 +679,19 @@ void SerialToneReceiver::ReequalizeSpan(int known) noexcept {
 void SerialToneReceiver::RefitBlock() noexcept {
     // Without a code (4800 bit/s) the spans are decided again on their own decisions.
     const bool uncoded = mode_index_ == kMode4800;
-    const int bits = uncoded ? 0 : decoder_->BlockCodeBits(output_, first_block_, code_bits_);
-    if (bits <= 0 && !uncoded) return;
-    const DecisionFrame frame = FrameOf(decisions_);
-    const int per_symbol = frame.bits_per_symbol();
-    for (long long serial = block_first_serial_; bits > 0 && serial <= data_serial_; ++serial) {
-        StoredSymbol& s = Stored(serial);
-        if (s.serial != serial || s.known || s.soft_index < 0 || (s.soft_index + 1) * per_symbol > bits) continue;
-        int word = 0;
-        for (int b = 0; b < per_symbol; ++b)
-            word = (word << 1) | code_bits_[static_cast<std::size_t>(s.soft_index * per_symbol + b)];
-        s.decision = kSymbolOfBits[static_cast<std::size_t>(frame.shift)][static_cast<std::size_t>(word)];
+    if (!uncoded) {
+        const int bits = decoder_->BlockCodeBits(output_, first_block_, code_bits_);
+        if (bits <= 0) return;
+        const DecisionFrame frame = FrameOf(decisions_);
+        const int per_symbol = frame.bits_per_symbol();
+        for (long long serial = block_first_serial_; serial <= data_serial_; ++serial) {
+            StoredSymbol& s = Stored(serial);
+            if (s.serial != serial || s.known || s.soft_index < 0 || (s.soft_index + 1) * per_symbol > bits) continue;
+            int word = 0;
+            for (int b = 0; b < per_symbol; ++b)
+                word = (word << 1) | code_bits_[static_cast<std::size_t>(s.soft_index * per_symbol + b)];
+            s.decision = kSymbolOfBits[static_cast<std::size_t>(frame.shift)][static_cast<std::size_t>(word)];
+        }
     }
     constexpr int kBefore = kEqualizerTaps - kFeedForwardTaps;
     std::array<float, kSpanWindow> theta{};

@@ -152,8 +152,6 @@ TEST(LoopbackChecks, FastFadingIsMeasuredAndFollowed) {
     }
 }
 
-// The Doppler reading orders the channels by their spread, and only the fast ones put the
-// equaliser on its sparse set: one block of 2400 long at 30 dB on two paths 2 ms apart.
 // The short interleaver on 2 ms / 5 Hz, where the block's second pass (the decoder's best path
 // as references) does most: 4 transmissions at 20 dB give 3.3e-4 and 1.1e-3 at 19 dB, so a
 // receiver 1 dB worse fails (at 24 dB, where this was first tested, 2.5e-3 without that pass).
@@ -189,8 +187,10 @@ TEST(LoopbackChecks, ShortPreambleOnFlutterReachesItsEnd) {
     EXPECT_LE(p.ber(), 1e-3) << p.bit_errors << " errors in " << p.bits << " bits";
 }
 
-// Each reading lies within 30 % of the spread (0.52, 0.98, 2.09, 5.37 and 10.9 Hz today; with
-// the runs compared on every input 0.5 Hz read 0 and 1 Hz 0.77).
+// The Doppler reading orders the channels by their spread, and only the fast ones put the
+// equaliser on its sparse set: one block of 2400 long at 30 dB on two paths 2 ms apart.  Each
+// reading lies within 30 % of the spread (0.52, 0.98, 2.09, 5.37 and 10.9 Hz today; with the
+// runs compared on every input 0.5 Hz read 0 and 1 Hz 0.77).
 TEST(LoopbackChecks, DopplerReadingOrdersTheSpreads) {
     double previous = -1.0;
     for (const double spread : {0.5, 1.0, 2.0, 5.0, 10.0}) {
