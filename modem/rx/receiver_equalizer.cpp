@@ -240,9 +240,7 @@ void SerialToneReceiver::EndKnownRun() noexcept {
     // their neighbours, spread over every input, and that differs from run to run with the
     // scrambler: over all 37 inputs runs one apart compared about 15 % lower than runs two
     // apart on a clean signal.  Only the inputs where the delay profile is strong are compared.
-    float strongest = 0.0f;
-    for (const float p : profile_power_) strongest = p > strongest ? p : strongest;
-    const float compared_above = kSnapshotProfileShare * strongest;
+    const float compared_above = kSnapshotProfileShare * *std::max_element(profile_power_.begin(), profile_power_.end());
     auto inner = [&](const std::array<Complex, kFeedForwardTaps>& a, const std::array<Complex, kFeedForwardTaps>& b) {
         Complex c{};
         for (int i = 0; i < kFeedForwardTaps; ++i) {
