@@ -17,11 +17,8 @@ namespace {
 constexpr int kEqualizerInputOffset = 2;
 constexpr int kTrainingResetAfter = 800;
 constexpr int kTrainingRun = 32;  // preamble symbols per channel snapshot
-constexpr int kDataResetAfter = 1000;
-constexpr float kGainKnown = 1.01f;
-constexpr float kGainUnknown = 1.00705f;
 // A steady channel (AWGN, or fading far slower than a second) is equalised with slower
-// forgetting: 44 taps that forget within about 100 symbols pay misadjustment noise at the
+// forgetting (kGainKnownSteady, kGainUnknownSteady): 44 taps that forget within about 100 symbols pay misadjustment noise at the
 // decision point (AWGN "2400 short" at 8.5 dB: 57 -> 19 errors in 10^6 bits).  Slower still
 // (1.003 / 1.002) gained more on AWGN but lost on the poor channel whenever it read steady.
 // Steady: the Doppler reading under kSteadyBelowHz and the channel snapshots of runs 32 apart
@@ -29,8 +26,6 @@ constexpr float kGainUnknown = 1.00705f;
 // seen.  Since runs are compared on the strong inputs only, 48 runs will do (type 1's "2000 long"
 // on AWGN at 8 dB: 40 -> 25 errors in 3e6 bits against 96 runs); with every input compared the
 // 4800 bit/s signal on 2 ms / 0.5 Hz read steady now and then that early.
-constexpr float kGainKnownSteady = 1.005f;
-constexpr float kGainUnknownSteady = 1.0035f;
 constexpr float kSteadyBelowHz = 1.0f;
 constexpr float kSteadyRatio = 0.97f;
 constexpr int kSteadyRuns = 48;
@@ -108,16 +103,10 @@ constexpr int kNoiseWindowPart = 8;
 // 426 -> 381 errors at their 1e-5 points).
 constexpr float kSteadyNoiseAverage = 0.125f;
 
-inline Complex Mul(Complex a, Complex b) noexcept { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
-inline Complex Conj(Complex a) noexcept { return {a.re, -a.im}; }
 inline float Clip(float v, float limit) noexcept { return v > limit ? limit : (v < -limit ? -limit : v); }
 // Im(conj(v) e): the phase detector's cross product v_re e_im - v_im e_re.
 inline float Cross(Complex v, Complex e) noexcept { return v.re * e.im - v.im * e.re; }
 
-// Rotation from each decision set back to the descrambled symbol (its conjugate turns a
-// descrambled symbol into the set).
-constexpr Complex kFromSet8{0.92388f, 0.38268f};  // e^{j 22.5 deg}
-constexpr Complex kFromSet4{0.7071f, 0.7071f};    // e^{j 45 deg}
 
 }  // namespace
 
@@ -185,7 +174,9 @@ void SerialToneReceiver::WeightSoftSymbols() noexcept {
     }
     // A steady channel takes the long average (set with the first window closed, as the last).
     if (steady_ && !sparse_ && noise_average_ >= 0.0f) noise = noise_average_;
-    const float weight = kNoiseReference / (noise > kNoiseFloor ? noise : kNoiseFloor);
+    // Without a code only the values' signs count, and the block is equalised again on them as
+    // they stand (TwoWayBlock): they keep weight 1.
+    const float weight = mode_index_ == kMode4800 ? 1.0f : kNoiseReference / (noise > kNoiseFloor ? noise : kNoiseFloor);
     const int count = output_.soft_symbol_count < kMaxSoftSymbols ? output_.soft_symbol_count : kMaxSoftSymbols;
     for (int k = weighted_count_ < 0 ? 0 : weighted_count_; k < count; ++k) {
         SoftSymbol& s = output_.soft_symbols[static_cast<std::size_t>(k)];
@@ -406,26 +397,6 @@ void SerialToneReceiver::StoreSymbol(int scramble, bool known, int decision) noe
 
 namespace {
 
-// Into and out of the decision set of a modulation: its points, the shift from an 8-PSK
-// decision to an index in it (also the row of its bits-to-symbol table), and the turn back.
-struct DecisionFrame {
-    const DecisionSet* set;
-    int shift;
-    Complex from;
-    // A descrambled symbol turned into the set.
-    Complex Into(Complex d) const noexcept { return Mul(d, Conj(from)); }
-    int bits_per_symbol() const noexcept { return 3 - shift; }
-};
-
-DecisionFrame FrameOf(Modulation decisions) noexcept {
-    switch (decisions) {
-        case Modulation::Qpsk: return {&kDecisionSet4, 1, kFromSet4};
-        case Modulation::Bpsk:
-        case Modulation::Bpsk75: return {&kDecisionSet2, 2, {0.0f, 1.0f}};
-        default: return {&kDecisionSet8, 0, kFromSet8};
-    }
-}
-
 // The decision-set index of the symbol that carries code bits `word` (the first bit highest),
 // per decision set (8, 4 and 2 points): the point whose soft values have those signs.
 using SymbolOfBits = std::array<std::array<int, 8>, 3>;
@@ -445,10 +416,6 @@ SymbolOfBits BuildSymbolOfBits() {
     return table;
 }
 const SymbolOfBits kSymbolOfBits = BuildSymbolOfBits();
-
-Complex ScrambleRotor(int c) noexcept {
-    return {kDecisionSet8.im[static_cast<std::size_t>(c)], kDecisionSet8.re[static_cast<std::size_t>(c)]};
-}
 
 float PhaseInCycle(float p) noexcept {
     p = std::fmod(p, kPhaseCycle);
@@ -716,6 +683,7 @@ void SerialToneReceiver::RefitBlock() noexcept {
         else if (!uncoded)
             DecideSpan(span.first, span_theta, span.taps.data(), span.slope.data(), true);
     }
+    if (uncoded) TwoWayBlock();
 }
 
 bool SerialToneReceiver::SmoothedTaps(int r, int reach, float lag_symbols, Complex* taps, Complex* slope) noexcept {

@@ -109,6 +109,41 @@ inline constexpr DecisionSet kDecisionSet4{
     4, {0.7071f, 0.7071f, -0.7071f, -0.7071f, 0, 0, 0, 0}, {0.7071f, -0.7071f, -0.7071f, 0.7071f, 0, 0, 0, 0}};
 inline constexpr DecisionSet kDecisionSet2{2, {1.0f, -1.0f, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0, 0}};
 
+inline Complex Mul(Complex a, Complex b) noexcept { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
+inline Complex Conj(Complex a) noexcept { return {a.re, -a.im}; }
+
+// The descrambling rotor of scrambler value c (0..7): e^{j(22.5 + 45 c) deg}, 8-point entry c
+// with its parts swapped.
+inline Complex ScrambleRotor(int c) noexcept {
+    return {kDecisionSet8.im[static_cast<std::size_t>(c)], kDecisionSet8.re[static_cast<std::size_t>(c)]};
+}
+
+// Rotation from each decision set back to the descrambled symbol (its conjugate turns a
+// descrambled symbol into the set).
+inline constexpr Complex kFromSet8{0.92388f, 0.38268f};  // e^{j 22.5 deg}
+inline constexpr Complex kFromSet4{0.7071f, 0.7071f};  // e^{j 45 deg}
+
+// Into and out of the decision set of a modulation: its points, the shift from an 8-PSK
+// decision to an index in it (also the row of its bits-to-symbol table), and the turn back.
+struct DecisionFrame {
+    const DecisionSet* set;
+    int shift;
+    Complex from;
+    // A descrambled symbol turned into the set.
+    Complex Into(Complex d) const noexcept { return Mul(d, Conj(from)); }
+    int bits_per_symbol() const noexcept { return 3 - shift; }
+};
+
+inline DecisionFrame FrameOf(Modulation decisions) noexcept {
+    switch (decisions) {
+        case Modulation::Qpsk: return {&kDecisionSet4, 1, kFromSet4};
+        case Modulation::Bpsk:
+        case Modulation::Bpsk75: return {&kDecisionSet2, 2, {0.0f, 1.0f}};
+        default: return {&kDecisionSet8, 0, kFromSet8};
+    }
+}
+
+
 // ---------------------------------------------------------------------------------------------
 // S/N from the mean known-symbol error: the nearest of 41 ratios, 0.91 (-5 dB) .. 0.02 (35 dB);
 // a ratio exactly between two entries takes the earlier (lower-dB) one.

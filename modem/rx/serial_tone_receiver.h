@@ -227,7 +227,14 @@ private:
     int frame_counter_ = 0;
     bool first_block_ = false;
 
-    // Equaliser and tracking.
+    // Equaliser and tracking.  The data-mode equaliser forgets with these gains (1 / forgetting
+    // factor) on known and unknown symbols, more slowly on a steady channel; its covariance
+    // restarts every 1000 symbols.
+    static constexpr int kDataResetAfter = 1000;
+    static constexpr float kGainKnown = 1.01f;
+    static constexpr float kGainUnknown = 1.00705f;
+    static constexpr float kGainKnownSteady = 1.005f;
+    static constexpr float kGainUnknownSteady = 1.0035f;
     std::unique_ptr<RlsState> rls_;
     int eq_counter_ = 0;
     float psi_ = 0.0f;      // carrier phase, 1/4000 cycle
@@ -363,6 +370,38 @@ private:
     // block is decoded.  Without a code (4800 bit/s) the spans are decided again on their own
     // decisions.
     void RefitBlock() noexcept;
+    // Without a code (4800 bit/s) a wrong decision stands, and where the later of two paths is
+    // the stronger the equaliser must cancel the earlier one with its feed-forward taps alone.
+    // Run backwards in time, with the decisions after each symbol fed back, the paths swap those
+    // roles: once RefitBlock has decided the spans again, the block is equalised backwards too
+    // and each unknown symbol takes both values, weighted by their errors around it.  Where the
+    // two disagree, the interference of the symbols on both sides of each one is then taken away
+    // with the decisions so far (CancelInterference), twice.
+    void TwoWayBlock() noexcept;
+    void BackwardPass(long long first, long long last) noexcept;
+    // Writes the combined soft values and decisions; returns the symbols whose forward and
+    // backward decisions differ.
+    int CombineDirections(long long first, long long last) noexcept;
+    void CancelInterference(long long first, long long last) noexcept;
+    // A stored symbol's reference for `decision` in the frame of the equaliser's output, and an
+    // output turned into its decision set, both in the carrier phase it was decided with.
+    Complex BlockReference(long long serial, int decision) const noexcept;
+    Complex BlockValue(long long serial, Complex y) const noexcept;
+    struct TwoWayState {
+        RlsState rls;
+        // Per symbol of the block, from its first.
+        std::vector<Complex> reference = std::vector<Complex>(kMaxSoftSymbols);
+        std::vector<Complex> forward = std::vector<Complex>(kMaxSoftSymbols);
+        std::vector<Complex> backward = std::vector<Complex>(kMaxSoftSymbols);
+        std::vector<float> forward_error = std::vector<float>(kMaxSoftSymbols);
+        std::vector<float> backward_error = std::vector<float>(kMaxSoftSymbols);
+        struct Snapshot {
+            long long serial = 0;
+            std::array<Complex, kEqualizerTaps> taps{};
+        };
+        std::vector<Snapshot> snapshots = std::vector<Snapshot>(kMaxSoftSymbols / 16);
+    };
+    std::unique_ptr<TwoWayState> two_way_ = std::make_unique<TwoWayState>();
     // The taps of the span records within `reach` of the one `lag_symbols` after r, whose taps
     // stand for r's channel on the full equaliser, turned into r's carrier frame and averaged
     // (their value at each span's middle and their slope); false with none.

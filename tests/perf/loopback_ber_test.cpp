@@ -112,8 +112,9 @@ TEST(LoopbackChecks, FadingChannelDeliversTheLongInterleaverMessage) {
 // Slow fading: the full equaliser's taps after a known run stand for the channel some 100 symbols
 // back, and the block's second pass takes each span's taps from the spans that far after it.
 // 2400 long on the poor channel at 18 dB, six transmissions: the decision point 8.0 dB below the
-// channel's Es/N0 (10.1 dB with each span's own taps); the 4800 bit/s test signal, uncoded, on
-// 2 ms / 0.5 Hz at 30 dB, four transmissions: 9.6e-4 (2.0e-3 with each span's own taps).
+// channel's Es/N0 (10.1 dB with each span's own taps).  The 4800 bit/s test signal, uncoded, on
+// 2 ms / 0.5 Hz at 26 dB, four transmissions, equalised both ways in time with the interference
+// of the neighbours taken away: 4.0e-4 (7.1e-4 at 25 dB; 2.3e-3 equalised forward only).
 TEST(LoopbackChecks, SlowFadingSpansTakeTheTapsOfTheirInstant) {
     SweepSettings poor = Fading(0, 1, 6, "poor", 2.0, 1.0);
     const PointResult p = RunPoint(poor, 1, 18.0);
@@ -123,9 +124,9 @@ TEST(LoopbackChecks, SlowFadingSpansTakeTheTapsOfTheirInstant) {
     EXPECT_GT(*p.decision.snr_db(), EsN0Db(0, 18.0) - 9.0);
 
     SweepSettings slow = Fading(0, kMode4800, 4, "custom", 2.0, 0.5);
-    const PointResult u = RunPoint(slow, kMode4800, 30.0);
+    const PointResult u = RunPoint(slow, kMode4800, 26.0);
     EXPECT_EQ(u.complete, 4);
-    EXPECT_LE(u.ber(), 1.4e-3) << u.bit_errors << " errors in " << u.bits << " bits";
+    EXPECT_LE(u.ber(), 6e-4) << u.bit_errors << " errors in " << u.bits << " bits";
 }
 
 // Fast fading.  Two paths 2 ms apart with a 5 Hz Doppler spread: the receiver must read the
