@@ -644,20 +644,7 @@ void SerialToneReceiver::ReequalizeSpan(int known) noexcept {
 void SerialToneReceiver::RefitBlock() noexcept {
     // Without a code (4800 bit/s) the spans are decided again on their own decisions.
     const bool uncoded = mode_index_ == kMode4800;
-    if (!uncoded) {
-        const int bits = decoder_->BlockCodeBits(output_, first_block_, code_bits_);
-        if (bits <= 0) return;
-        const DecisionFrame frame = FrameOf(decisions_);
-        const int per_symbol = frame.bits_per_symbol();
-        for (long long serial = block_first_serial_; serial <= data_serial_; ++serial) {
-            StoredSymbol& s = Stored(serial);
-            if (s.serial != serial || s.known || s.soft_index < 0 || (s.soft_index + 1) * per_symbol > bits) continue;
-            int word = 0;
-            for (int b = 0; b < per_symbol; ++b)
-                word = (word << 1) | code_bits_[static_cast<std::size_t>(s.soft_index * per_symbol + b)];
-            s.decision = kSymbolOfBits[static_cast<std::size_t>(frame.shift)][static_cast<std::size_t>(word)];
-        }
-    }
+    if (!uncoded && !TakeDecoderReferences()) return;
     constexpr int kBefore = kEqualizerTaps - kFeedForwardTaps;
     std::array<float, kSpanWindow> theta{};
     std::array<Complex, kEqualizerTaps> taps{};
@@ -684,6 +671,23 @@ void SerialToneReceiver::RefitBlock() noexcept {
             DecideSpan(span.first, span_theta, span.taps.data(), span.slope.data(), true);
     }
     if (uncoded) TwoWayBlock();
+    else CancelOnDecoderReferences();
+}
+
+bool SerialToneReceiver::TakeDecoderReferences() noexcept {
+    const int bits = decoder_->BlockCodeBits(output_, first_block_, code_bits_);
+    if (bits <= 0) return false;
+    const DecisionFrame frame = FrameOf(decisions_);
+    const int per_symbol = frame.bits_per_symbol();
+    for (long long serial = block_first_serial_; serial <= data_serial_; ++serial) {
+        StoredSymbol& s = Stored(serial);
+        if (s.serial != serial || s.known || s.soft_index < 0 || (s.soft_index + 1) * per_symbol > bits) continue;
+        int word = 0;
+        for (int b = 0; b < per_symbol; ++b)
+            word = (word << 1) | code_bits_[static_cast<std::size_t>(s.soft_index * per_symbol + b)];
+        s.decision = kSymbolOfBits[static_cast<std::size_t>(frame.shift)][static_cast<std::size_t>(word)];
+    }
+    return true;
 }
 
 bool SerialToneReceiver::SmoothedTaps(int r, int reach, float lag_symbols, Complex* taps, Complex* slope) noexcept {

@@ -1,5 +1,5 @@
-// The uncoded block equalised in both directions of time, and the interference of the symbols
-// on both sides of each one taken away with the decisions so far.
+// A complete block equalised again: the interference of the symbols on both sides of each one
+// taken away with their references, and the uncoded block equalised in both directions of time.
 #include <algorithm>
 #include <cstdlib>
 
@@ -24,12 +24,23 @@ constexpr int kSpanReach = 2;
 // the better direction outright: 557).
 constexpr long long kErrorReach = 24;
 // Cancellation: passes, the feed-forward inputs it keeps (the outer 3.5 symbols on either side
-// make room for the 7 references after the symbol), and its forgetting (faster than the
-// live equaliser's: with every symbol a reference it need not wait for known runs).
+// make room for the 7 references after the symbol), and its forgetting.  With every symbol a
+// reference it need not wait for known runs, and the mean of a pass in time order and one in
+// reverse takes the lag of either memory out.  The poor channel, seed 1, six transmissions:
+// "1200 long" at 7 dB 1196 errors without, 396 with one pass and 55 with two; "600 long" at 3 dB
+// 131, 27 and 4.  Forgetting: the decoder's references 1.0075 (1.01 and 1.005 each lost on one
+// channel), decisions without a code 1.02 (1.005: 494 errors against 375), a steady channel
+// 1.0025.
 constexpr int kCancelPasses = 2;
+// Coded, a block whose values' own decisions differ from the decoder's references in more than
+// this share of its symbols is left alone: its references are no codeword's (decodable blocks
+// differ in at most 0.28 of them at 1e-3 on the poor channel and AWGN, a block of random symbols
+// in 0.5 to 0.875), and a cancellation on wrong references only moves the values further off.
+constexpr int kMostReferencesDifferingPer10 = 4;
 constexpr int kCancelFirstInput = 4;
 constexpr int kCancelInputs = 30;
 constexpr float kCancelGain = 1.02f;
+constexpr float kCancelGainCoded = 1.0075f;
 constexpr float kCancelGainSteady = 1.0025f;
 
 constexpr int kFeedback = kEqualizerTaps - kFeedForwardTaps;
@@ -79,17 +90,42 @@ Complex SerialToneReceiver::BlockValue(long long serial, Complex y) const noexce
     return FrameOf(decisions_).Into(Mul(Mul(y, sine_.Rotor(s.psi)), ScrambleRotor(s.scramble)));
 }
 
+bool SerialToneReceiver::BlockReequalizable(long long first, long long last) noexcept {
+    const long long count = last - first + 1;
+    if (count <= kWarmUp || count > kStoreLength - 128 || sparse_ || mask_serial_ > first) return false;
+    for (long long k = first; k <= last; ++k)
+        if (Stored(k).serial != k) return false;
+    return true;
+}
+
+void SerialToneReceiver::CancelOnDecoderReferences() noexcept {
+    const long long first = block_first_serial_;
+    const long long last = data_serial_;
+    if (!BlockReequalizable(first, last)) return;
+    const DecisionFrame frame = FrameOf(decisions_);
+    int unknown = 0;
+    int differ = 0;
+    for (long long k = first; k <= last; ++k) {
+        const StoredSymbol& s = Stored(k);
+        if (s.known || s.soft_index < 0) continue;
+        const SoftSymbol& soft = output_.soft_symbols[static_cast<std::size_t>(s.soft_index)];
+        ++unknown;
+        if ((Decide8Psk(soft.i, soft.q) >> frame.shift) != s.decision) ++differ;
+    }
+    if (differ == 0 || 10 * differ > kMostReferencesDifferingPer10 * unknown) return;
+    for (int pass = 0; pass < kCancelPasses; ++pass) {
+        if (pass > 0 && !TakeDecoderReferences()) return;
+        CancelInterference(first, last, true);
+    }
+}
+
 void SerialToneReceiver::TwoWayBlock() noexcept {
     const long long first = block_first_serial_;
     const long long last = data_serial_;
-    const long long count = last - first + 1;
-    // The stored inputs of the sparse set hold zeros where its taps are out of use.
-    if (count <= kWarmUp || count > kMaxSoftSymbols || count > kStoreLength || sparse_ || mask_serial_ > first) return;
-    for (long long k = first; k <= last; ++k)
-        if (Stored(k).serial != k) return;
+    if (!BlockReequalizable(first, last)) return;
     BackwardPass(first, last);
     if (CombineDirections(first, last) == 0) return;
-    for (int pass = 0; pass < kCancelPasses; ++pass) CancelInterference(first, last);
+    for (int pass = 0; pass < kCancelPasses; ++pass) CancelInterference(first, last, false);
 }
 
 void SerialToneReceiver::BackwardPass(long long first, long long last) noexcept {
@@ -218,7 +254,7 @@ int SerialToneReceiver::CombineDirections(long long first, long long last) noexc
     return disagreements;
 }
 
-void SerialToneReceiver::CancelInterference(long long first, long long last) noexcept {
+void SerialToneReceiver::CancelInterference(long long first, long long last, bool decoder_references) noexcept {
     TwoWayState& tw = *two_way_;
     RlsState& st = tw.rls;
     const DecisionFrame frame = FrameOf(decisions_);
@@ -250,7 +286,7 @@ void SerialToneReceiver::CancelInterference(long long first, long long last) noe
             st.x_im[a] = after.im;
         }
     };
-    const float g = steady_ ? kCancelGainSteady : kCancelGain;
+    const float g = steady_ ? kCancelGainSteady : decoder_references ? kCancelGainCoded : kCancelGain;
     // Trained in time order (after a warm-up run back over the block's start), each symbol's
     // output before its own update is kept; then in reverse order (after a warm-up over its
     // end) the same.  The mean of the two takes the lag of either memory out.
@@ -291,9 +327,14 @@ void SerialToneReceiver::CancelInterference(long long first, long long last) noe
         StoredSymbol& s = Stored(k);
         if (s.known || s.soft_index < 0) continue;
         const Complex v = tw.backward[at(k)];
-        s.decision = Decide8Psk(v.re, v.im) >> frame.shift;
-        output_.soft_symbols[static_cast<std::size_t>(s.soft_index)] =
-            LimitedSoftSymbol(static_cast<float>(TruncToInt(1000.0f * v.re)), static_cast<float>(TruncToInt(1000.0f * v.im)));
+        SoftSymbol soft = LimitedSoftSymbol(static_cast<float>(TruncToInt(1000.0f * v.re)), static_cast<float>(TruncToInt(1000.0f * v.im)));
+        if (decoder_references) {
+            soft.i *= soft_weight_[static_cast<std::size_t>(s.soft_index)];
+            soft.q *= soft_weight_[static_cast<std::size_t>(s.soft_index)];
+        } else {
+            s.decision = Decide8Psk(v.re, v.im) >> frame.shift;
+        }
+        output_.soft_symbols[static_cast<std::size_t>(s.soft_index)] = soft;
     }
 }
 

@@ -370,19 +370,34 @@ private:
     // block is decoded.  Without a code (4800 bit/s) the spans are decided again on their own
     // decisions.
     void RefitBlock() noexcept;
+    // The decoder's best path through the block, coded again, as every unknown symbol's stored
+    // decision; false when the decoder had none.
+    bool TakeDecoderReferences() noexcept;
+    // Once the spans are decided again, the interference of the 7 symbols on either side of each
+    // one is taken away with their references, the equaliser keeping only the inputs around the
+    // symbol (CancelInterference).  Coded, the references are the decoder's, twice (the second
+    // time from the first's values decoded again); only where some value's own decision differs
+    // from its reference, so a clean block costs nothing.
+    void CancelOnDecoderReferences() noexcept;
     // Without a code (4800 bit/s) a wrong decision stands, and where the later of two paths is
     // the stronger the equaliser must cancel the earlier one with its feed-forward taps alone.
     // Run backwards in time, with the decisions after each symbol fed back, the paths swap those
-    // roles: once RefitBlock has decided the spans again, the block is equalised backwards too
-    // and each unknown symbol takes both values, weighted by their errors around it.  Where the
-    // two disagree, the interference of the symbols on both sides of each one is then taken away
-    // with the decisions so far (CancelInterference), twice.
+    // roles: the block is equalised backwards too and each unknown symbol takes both values,
+    // weighted by their errors around it.  Where the two disagree the interference is then
+    // taken away twice, on the combined decisions and then on its own.
     void TwoWayBlock() noexcept;
+    // Whether symbols first .. last can be equalised again here: all stored, on the full
+    // equaliser throughout (the stored inputs of the sparse set hold zeros where its taps are
+    // out of use).
+    bool BlockReequalizable(long long first, long long last) noexcept;
     void BackwardPass(long long first, long long last) noexcept;
     // Writes the combined soft values and decisions; returns the symbols whose forward and
     // backward decisions differ.
     int CombineDirections(long long first, long long last) noexcept;
-    void CancelInterference(long long first, long long last) noexcept;
+    // One pass of interference cancellation over the block, on the stored decisions; with the
+    // decoder's references they stay and the soft values take their noise weights, else each
+    // symbol's new decision replaces its reference.
+    void CancelInterference(long long first, long long last, bool decoder_references) noexcept;
     // A stored symbol's reference for `decision` in the frame of the equaliser's output, and an
     // output turned into its decision set, both in the carrier phase it was decided with.
     Complex BlockReference(long long serial, int decision) const noexcept;
@@ -390,16 +405,16 @@ private:
     struct TwoWayState {
         RlsState rls;
         // Per symbol of the block, from its first.
-        std::vector<Complex> reference = std::vector<Complex>(kMaxSoftSymbols);
-        std::vector<Complex> forward = std::vector<Complex>(kMaxSoftSymbols);
-        std::vector<Complex> backward = std::vector<Complex>(kMaxSoftSymbols);
-        std::vector<float> forward_error = std::vector<float>(kMaxSoftSymbols);
-        std::vector<float> backward_error = std::vector<float>(kMaxSoftSymbols);
+        std::vector<Complex> reference = std::vector<Complex>(kStoreLength);
+        std::vector<Complex> forward = std::vector<Complex>(kStoreLength);
+        std::vector<Complex> backward = std::vector<Complex>(kStoreLength);
+        std::vector<float> forward_error = std::vector<float>(kStoreLength);
+        std::vector<float> backward_error = std::vector<float>(kStoreLength);
         struct Snapshot {
             long long serial = 0;
             std::array<Complex, kEqualizerTaps> taps{};
         };
-        std::vector<Snapshot> snapshots = std::vector<Snapshot>(kMaxSoftSymbols / 16);
+        std::vector<Snapshot> snapshots = std::vector<Snapshot>(kStoreLength / 16);
     };
     std::unique_ptr<TwoWayState> two_way_ = std::make_unique<TwoWayState>();
     // The taps of the span records within `reach` of the one `lag_symbols` after r, whose taps

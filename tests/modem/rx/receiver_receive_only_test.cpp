@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "modem/common/channel_patterns.h"
+#include "modem/common/convolutional_code.h"
+#include "modem/common/interleaver.h"
 #include "modem/common/mode_table.h"
 #include "modem/common/symbols.h"
 #include "modem/rx/frame_collector.h"
@@ -25,10 +27,32 @@ struct Synthesised {
     std::vector<int> mapped;             // mapped value of every unknown symbol sent, in order
 };
 
+// One interleaver block of a BPSK mode as sent: random data bits coded (the coder running on
+// from block to block), each code pair repeated, fetched in the interleaver's order.
+std::vector<int> CodedBlock(int mode, ConvolutionalEncoder& coder, std::mt19937& rng) {
+    const DataModeInfo& info = ModeInfo(mode);
+    const int repeats = info.repeats > 1 ? info.repeats : 1;
+    std::vector<int> stream(static_cast<std::size_t>(info.rows * info.columns));
+    for (std::size_t pair = 0; pair * 2 * static_cast<std::size_t>(repeats) < stream.size(); ++pair) {
+        const ConvolutionalEncoder::CodePair code = coder.Encode(static_cast<int>(rng() % 2));
+        for (std::size_t r = 0; r < static_cast<std::size_t>(repeats); ++r) {
+            stream[2 * (pair * static_cast<std::size_t>(repeats) + r)] = code.first;
+            stream[2 * (pair * static_cast<std::size_t>(repeats) + r) + 1] = code.second;
+        }
+    }
+    const FetchOrderTable orders;
+    std::vector<int> sent;
+    for (std::uint16_t p : orders.ForMode(mode)) sent.push_back(stream[p]);
+    return sent;
+}
+
 // Preamble of `segments` segments announcing (d1, d2), then `blocks` interleaver blocks in the
-// receiver's frame layout for that pair, each unknown symbol a random value of the modulation.
+// receiver's frame layout for that pair.  The unknown symbols of a BPSK mode with a code carry
+// a codeword, as on the air (the receiver takes the decoder's references); elsewhere each is a
+// random value of the modulation.
 Synthesised Synthesise(int d1, int d2, int segments, int blocks, std::uint32_t seed) {
     const DataModeSelection sel = SelectDataMode(d1, d2);
+    const bool coded = sel.mode >= 0 && ModeInfo(sel.mode).modulation == Modulation::Bpsk;
     const FrameTables tables;
     std::vector<int> symbols;
     for (int n = segments - 1; n >= 0; --n)
@@ -36,7 +60,10 @@ Synthesised Synthesise(int d1, int d2, int segments, int blocks, std::uint32_t s
             for (std::uint8_t s : kChannelSymbolPatterns[channel_symbol]) symbols.push_back(s);
     Synthesised out;
     std::mt19937 rng(seed);
+    ConvolutionalEncoder coder;
     for (int b = 0; b < blocks; ++b) {
+        const std::vector<int> block = coded ? CodedBlock(sel.mode, coder, rng) : std::vector<int>{};
+        std::size_t in_block = 0;
         for (int f = 0; f < sel.frames_per_block; ++f) {
             const SymbolTable& table = f + 1 == sel.frames_per_block ? tables.Last(d1, d2) : tables.Normal(sel.layout);
             for (int p = 0; p < kFrameLength; ++p) {
@@ -45,7 +72,9 @@ Synthesised Synthesise(int d1, int d2, int segments, int blocks, std::uint32_t s
                     symbols.push_back(t);
                     continue;
                 }
-                const int mapped = sel.decisions == Modulation::Psk8 ? static_cast<int>(rng() % 8) : 4 * static_cast<int>(rng() % 2);
+                const int mapped = coded                                ? 4 * block.at(in_block++)
+                                   : sel.decisions == Modulation::Psk8 ? static_cast<int>(rng() % 8)
+                                                                        : 4 * static_cast<int>(rng() % 2);
                 out.mapped.push_back(mapped);
                 symbols.push_back((mapped + t) % 8);
             }
