@@ -91,9 +91,9 @@ constexpr int kSnrWindow = 800;
 // a window closes at the end of the first run of known symbols that brings it to at least 16
 // (one run of a frame at 2400 to 600 bit/s), and the unknown symbols before it take the mean of
 // this window and the previous one.  Windows are a frame long, short against HF fading.  The
-// weight is 1 at the reference noise (an S/N of 13 dB at the decision point) and at most 10.
+// weight is 1 at the reference noise (kNoiseReference, an S/N of 13 dB at the decision point)
+// and at most 10.
 constexpr int kNoiseWindow = 16;
-constexpr float kNoiseReference = 0.05f;
 constexpr float kNoiseFloor = 0.005f;
 // A block ending part-way through a window weights its last symbols by the part seen, if any.
 constexpr int kNoiseWindowPart = 8;
@@ -676,6 +676,7 @@ void SerialToneReceiver::RefitBlock() noexcept {
 
 bool SerialToneReceiver::TakeDecoderReferences() noexcept {
     const int bits = decoder_->BlockCodeBits(output_, first_block_, code_bits_);
+    referenced_all_ = false;
     if (bits <= 0) return false;
     const DecisionFrame frame = FrameOf(decisions_);
     const int per_symbol = frame.bits_per_symbol();
@@ -687,6 +688,7 @@ bool SerialToneReceiver::TakeDecoderReferences() noexcept {
             word = (word << 1) | code_bits_[static_cast<std::size_t>(s.soft_index * per_symbol + b)];
         s.decision = kSymbolOfBits[static_cast<std::size_t>(frame.shift)][static_cast<std::size_t>(word)];
     }
+    referenced_all_ = output_.soft_symbol_count * per_symbol <= bits;
     return true;
 }
 

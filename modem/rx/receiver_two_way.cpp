@@ -32,16 +32,17 @@ constexpr long long kErrorReach = 24;
 // channel), decisions without a code 1.02 (1.005: 494 errors against 375), a steady channel
 // 1.0025.
 constexpr int kCancelPasses = 2;
-// Coded, a block whose values' own decisions differ from the decoder's references in more than
-// this share of its symbols is left alone: its references are no codeword's (decodable blocks
-// differ in at most 0.28 of them at 1e-3 on the poor channel and AWGN, a block of random symbols
-// in 0.5 to 0.875), and a cancellation on wrong references only moves the values further off.
-constexpr int kMostReferencesDifferingPer10 = 4;
 constexpr int kCancelFirstInput = 4;
 constexpr int kCancelInputs = 30;
 constexpr float kCancelGain = 1.02f;
 constexpr float kCancelGainCoded = 1.0075f;
 constexpr float kCancelGainSteady = 1.0025f;
+// Coded, a block whose values lie further from the decoder's references than this many times
+// the noise its known symbols measured is left alone: the references are no codeword's, and a
+// cancellation on them only moves the values further off.  Decodable blocks measure 0.4 to 1.0
+// (the poor channel, AWGN and 2 ms / 2 Hz down to 1e-2), a block of random symbols on a clean
+// channel 70 to 400.
+constexpr float kMostReferenceNoise = 3.0f;
 
 constexpr int kFeedback = kEqualizerTaps - kFeedForwardTaps;
 
@@ -101,20 +102,28 @@ bool SerialToneReceiver::BlockReequalizable(long long first, long long last) noe
 void SerialToneReceiver::CancelOnDecoderReferences() noexcept {
     const long long first = block_first_serial_;
     const long long last = data_serial_;
-    if (!BlockReequalizable(first, last)) return;
+    if (!referenced_all_ || !BlockReequalizable(first, last)) return;
     const DecisionFrame frame = FrameOf(decisions_);
-    int unknown = 0;
-    int differ = 0;
+    // The values against their references, and against the noise the known symbols around them
+    // measured (unweighted).
+    bool differs = false;
+    float off_reference = 0.0f;
+    float noise = 0.0f;
     for (long long k = first; k <= last; ++k) {
         const StoredSymbol& s = Stored(k);
         if (s.known || s.soft_index < 0) continue;
-        const SoftSymbol& soft = output_.soft_symbols[static_cast<std::size_t>(s.soft_index)];
-        ++unknown;
-        if ((Decide8Psk(soft.i, soft.q) >> frame.shift) != s.decision) ++differ;
+        const auto n = static_cast<std::size_t>(s.soft_index);
+        const SoftSymbol& soft = output_.soft_symbols[n];
+        const float scale = 0.001f / soft_weight_[n];
+        const Complex v{soft.i * scale, soft.q * scale};
+        differs = differs || (Decide8Psk(v.re, v.im) >> frame.shift) != s.decision;
+        const auto d = static_cast<std::size_t>(s.decision);
+        off_reference += (v.re - frame.set->re[d]) * (v.re - frame.set->re[d]) + (v.im - frame.set->im[d]) * (v.im - frame.set->im[d]);
+        noise += kNoiseReference / soft_weight_[n];
     }
-    if (differ == 0 || 10 * differ > kMostReferencesDifferingPer10 * unknown) return;
+    if (!differs || off_reference > kMostReferenceNoise * noise) return;
     for (int pass = 0; pass < kCancelPasses; ++pass) {
-        if (pass > 0 && !TakeDecoderReferences()) return;
+        if (pass > 0 && (!TakeDecoderReferences() || !referenced_all_)) return;
         CancelInterference(first, last, true);
     }
 }

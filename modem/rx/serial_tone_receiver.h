@@ -371,8 +371,10 @@ private:
     // decisions.
     void RefitBlock() noexcept;
     // The decoder's best path through the block, coded again, as every unknown symbol's stored
-    // decision; false when the decoder had none.
+    // decision; false when the decoder had none.  A block the decoder's mode does not fit (a
+    // preamble announcing a pair without a mode) leaves some values without one.
     bool TakeDecoderReferences() noexcept;
+    bool referenced_all_ = false;  // the decoder's references reached every soft value of the block
     // Once the spans are decided again, the interference of the 7 symbols on either side of each
     // one is taken away with their references, the equaliser keeping only the inputs around the
     // symbol (CancelInterference).  Coded, the references are the decoder's, twice (the second
@@ -434,6 +436,9 @@ private:
     static constexpr int kMaxSpansPerBlock = 320;
     std::vector<SpanRecord> spans_ = std::vector<SpanRecord>(kMaxSpansPerBlock);
     int span_records_ = 0;
+    // A soft value's weight is this noise power at the decision point over the one measured on
+    // the known symbols around it.
+    static constexpr float kNoiseReference = 0.05f;
     std::vector<float> soft_weight_ = std::vector<float>(kMaxSoftSymbols, 1.0f);  // per soft value
     std::vector<std::uint8_t> code_bits_ = std::vector<std::uint8_t>(3 * kMaxSoftSymbols);  // the decoder's, per soft value
     // The least-squares fit: two taps (value and slope) per input in use.
