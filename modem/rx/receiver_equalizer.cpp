@@ -122,17 +122,7 @@ void SerialToneReceiver::FormEqualizerInput() noexcept {
     }
 }
 
-// y = sum conj(w_i) x_i.
-Complex SerialToneReceiver::EqualizerOutput() const noexcept {
-    const RlsState& st = *rls_;
-    Complex y{};
-    for (int i = 0; i < kEqualizerTaps; ++i) {
-        const auto n = static_cast<std::size_t>(i);
-        y.re += st.w_re[n] * st.x_re[n] + st.w_im[n] * st.x_im[n];
-        y.im += st.w_re[n] * st.x_im[n] - st.w_im[n] * st.x_re[n];
-    }
-    return y;
-}
+Complex SerialToneReceiver::EqualizerOutput() const noexcept { return rls_->Output(); }
 
 void SerialToneReceiver::RlsUpdate(Complex error, Complex reference, float g, int reset_after) noexcept {
     RlsState& st = *rls_;

@@ -32,6 +32,16 @@ struct alignas(64) RlsState {
 
     // P = identity / 44.
     void ResetCovariance() noexcept;
+    // The equaliser's output y = sum conj(w_i) x_i.
+    Complex Output() const noexcept {
+        Complex y{};
+        for (int i = 0; i < kEqualizerTaps; ++i) {
+            const auto n = static_cast<std::size_t>(i);
+            y.re += w_re[n] * x_re[n] + w_im[n] * x_im[n];
+            y.im += w_re[n] * x_im[n] - w_im[n] * x_re[n];
+        }
+        return y;
+    }
     // alpha = u^H x, summed in index order (the gain kernels of every set end with it).
     void UpdateAlpha() noexcept {
         float ar = 0.0f;

@@ -46,17 +46,6 @@ constexpr float kMostReferenceNoise = 3.0f;
 
 constexpr int kFeedback = kEqualizerTaps - kFeedForwardTaps;
 
-// y = sum conj(w_i) x_i.
-Complex Output(const RlsState& st) noexcept {
-    Complex y{};
-    for (int i = 0; i < kEqualizerTaps; ++i) {
-        const auto n = static_cast<std::size_t>(i);
-        y.re += st.w_re[n] * st.x_re[n] + st.w_im[n] * st.x_im[n];
-        y.im += st.w_re[n] * st.x_im[n] - st.w_im[n] * st.x_re[n];
-    }
-    return y;
-}
-
 void Train(const ReceiverKernels& kernels, RlsState& st, Complex y, Complex reference, float g) noexcept {
     kernels.gain(st);
     kernels.row(st);
@@ -165,7 +154,7 @@ void SerialToneReceiver::BackwardPass(long long first, long long last) noexcept 
     Restart(st);
     for (long long k = last - kWarmUp + 1; k <= last; ++k) {
         input(k);
-        Train(*kernels_, st, Output(st), tw.reference[at(k)], kGainKnown);
+        Train(*kernels_, st, st.Output(), tw.reference[at(k)], kGainKnown);
     }
 
     const float g_known = steady_ ? kGainKnownSteady : kGainKnown;
@@ -175,7 +164,7 @@ void SerialToneReceiver::BackwardPass(long long first, long long last) noexcept 
     for (long long k = last; k >= first; --k) {
         const StoredSymbol& s = Stored(k);
         input(k);
-        const Complex y = Output(st);
+        const Complex y = st.Output();
         if (!s.known) decide(k, y, true);
         if (++since_reset > kDataResetAfter) {
             st.ResetCovariance();
@@ -218,7 +207,7 @@ void SerialToneReceiver::BackwardPass(long long first, long long last) noexcept 
         }
         for (long long k = b; k >= a; --k) {
             input(k);
-            decide(k, Output(st), true);
+            decide(k, st.Output(), true);
         }
         b = a;
     }
@@ -302,12 +291,12 @@ void SerialToneReceiver::CancelInterference(long long first, long long last, boo
     Restart(st);
     for (long long k = first + kWarmUp - 1; k >= first; --k) {
         input(k);
-        Train(*kernels_, st, Output(st), tw.reference[at(k)], g);
+        Train(*kernels_, st, st.Output(), tw.reference[at(k)], g);
     }
     int since_reset = 0;
     for (long long k = first; k <= last; ++k) {
         input(k);
-        const Complex y = Output(st);
+        const Complex y = st.Output();
         tw.forward[at(k)] = y;
         if (++since_reset > kDataResetAfter) {
             st.ResetCovariance();
@@ -318,12 +307,12 @@ void SerialToneReceiver::CancelInterference(long long first, long long last, boo
     Restart(st);
     for (long long k = last - kWarmUp + 1; k <= last; ++k) {
         input(k);
-        Train(*kernels_, st, Output(st), tw.reference[at(k)], g);
+        Train(*kernels_, st, st.Output(), tw.reference[at(k)], g);
     }
     since_reset = 0;
     for (long long k = last; k >= first; --k) {
         input(k);
-        const Complex y = Output(st);
+        const Complex y = st.Output();
         const Complex ahead = tw.forward[at(k)];
         tw.backward[at(k)] = BlockValue(k, {0.5f * (y.re + ahead.re), 0.5f * (y.im + ahead.im)});
         if (++since_reset > kDataResetAfter) {
