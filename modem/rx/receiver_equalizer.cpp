@@ -667,6 +667,7 @@ void SerialToneReceiver::RefitBlock() noexcept {
 bool SerialToneReceiver::TakeDecoderReferences() noexcept {
     const int bits = decoder_->BlockCodeBits(output_, first_block_, code_bits_);
     referenced_all_ = false;
+    references_changed_ = false;
     if (bits <= 0) return false;
     const DecisionFrame frame = FrameOf(decisions_);
     const int per_symbol = frame.bits_per_symbol();
@@ -676,7 +677,9 @@ bool SerialToneReceiver::TakeDecoderReferences() noexcept {
         int word = 0;
         for (int b = 0; b < per_symbol; ++b)
             word = (word << 1) | code_bits_[static_cast<std::size_t>(s.soft_index * per_symbol + b)];
-        s.decision = kSymbolOfBits[static_cast<std::size_t>(frame.shift)][static_cast<std::size_t>(word)];
+        const int decision = kSymbolOfBits[static_cast<std::size_t>(frame.shift)][static_cast<std::size_t>(word)];
+        references_changed_ = references_changed_ || decision != s.decision;
+        s.decision = decision;
     }
     referenced_all_ = output_.soft_symbol_count * per_symbol <= bits;
     return true;

@@ -112,7 +112,8 @@ void SerialToneReceiver::CancelOnDecoderReferences() noexcept {
     }
     if (!differs || off_reference > kMostReferenceNoise * noise) return;
     for (int pass = 0; pass < kCancelPasses; ++pass) {
-        if (pass > 0 && (!TakeDecoderReferences() || !referenced_all_)) return;
+        // The values decoded again: the same references would give the same values again.
+        if (pass > 0 && (!TakeDecoderReferences() || !referenced_all_ || !references_changed_)) return;
         CancelInterference(first, last, true);
     }
 }
@@ -123,7 +124,8 @@ void SerialToneReceiver::TwoWayBlock() noexcept {
     if (!BlockReequalizable(first, last)) return;
     BackwardPass(first, last);
     if (CombineDirections(first, last) == 0) return;
-    for (int pass = 0; pass < kCancelPasses; ++pass) CancelInterference(first, last, false);
+    for (int pass = 0; pass < kCancelPasses; ++pass)
+        if (!CancelInterference(first, last, false)) return;
 }
 
 void SerialToneReceiver::BackwardPass(long long first, long long last) noexcept {
@@ -252,7 +254,7 @@ int SerialToneReceiver::CombineDirections(long long first, long long last) noexc
     return disagreements;
 }
 
-void SerialToneReceiver::CancelInterference(long long first, long long last, bool decoder_references) noexcept {
+bool SerialToneReceiver::CancelInterference(long long first, long long last, bool decoder_references) noexcept {
     TwoWayState& tw = *two_way_;
     RlsState& st = tw.rls;
     const DecisionFrame frame = FrameOf(decisions_);
@@ -321,6 +323,7 @@ void SerialToneReceiver::CancelInterference(long long first, long long last, boo
         }
         Train(*kernels_, st, y, tw.reference[at(k)], g);
     }
+    bool changed = false;
     for (long long k = first; k <= last; ++k) {
         StoredSymbol& s = Stored(k);
         if (s.known || s.soft_index < 0) continue;
@@ -330,10 +333,13 @@ void SerialToneReceiver::CancelInterference(long long first, long long last, boo
             soft.i *= soft_weight_[static_cast<std::size_t>(s.soft_index)];
             soft.q *= soft_weight_[static_cast<std::size_t>(s.soft_index)];
         } else {
-            s.decision = Decide8Psk(v.re, v.im) >> frame.shift;
+            const int decision = Decide8Psk(v.re, v.im) >> frame.shift;
+            changed = changed || decision != s.decision;
+            s.decision = decision;
         }
         output_.soft_symbols[static_cast<std::size_t>(s.soft_index)] = soft;
     }
+    return changed;
 }
 
 }  // namespace kavra::modem

@@ -375,6 +375,7 @@ private:
     // preamble announcing a pair without a mode) leaves some values without one.
     bool TakeDecoderReferences() noexcept;
     bool referenced_all_ = false;  // the decoder's references reached every soft value of the block
+    bool references_changed_ = false;  // ... and changed some symbol's stored decision
     // Once the spans are decided again, the interference of the 7 symbols on either side of each
     // one is taken away with their references, the equaliser keeping only the inputs around the
     // symbol (CancelInterference).  Coded, the references are the decoder's, twice (the second
@@ -398,8 +399,9 @@ private:
     int CombineDirections(long long first, long long last) noexcept;
     // One pass of interference cancellation over the block, on the stored decisions; with the
     // decoder's references they stay and the soft values take their noise weights, else each
-    // symbol's new decision replaces its reference.
-    void CancelInterference(long long first, long long last, bool decoder_references) noexcept;
+    // symbol's new decision replaces its reference.  Returns whether a decision changed (a pass
+    // on unchanged references would give the same values again).
+    bool CancelInterference(long long first, long long last, bool decoder_references) noexcept;
     // A stored symbol's reference for `decision` in the frame of the equaliser's output, and an
     // output turned into its decision set, both in the carrier phase it was decided with.
     Complex BlockReference(long long serial, int decision) const noexcept;
