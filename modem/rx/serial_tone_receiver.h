@@ -379,15 +379,15 @@ private:
     // Once the spans are decided again, the interference of the 7 symbols on either side of each
     // one is taken away with their references, the equaliser keeping only the inputs around the
     // symbol (CancelInterference).  Coded, the references are the decoder's, twice (the second
-    // time from the first's values decoded again); only where some value's own decision differs
-    // from its reference, so a clean block costs nothing.
+    // time from the first's values decoded again, where that changed a reference); only where
+    // some value's own decision differs from its reference, so a clean block costs nothing.
     void CancelOnDecoderReferences() noexcept;
     // Without a code (4800 bit/s) a wrong decision stands, and where the later of two paths is
     // the stronger the equaliser must cancel the earlier one with its feed-forward taps alone.
     // Run backwards in time, with the decisions after each symbol fed back, the paths swap those
     // roles: the block is equalised backwards too and each unknown symbol takes both values,
     // weighted by their errors around it.  Where the two disagree the interference is then
-    // taken away twice, on the combined decisions and then on its own.
+    // taken away on the combined decisions, and once more on its own where it changed one.
     void TwoWayBlock() noexcept;
     // Whether symbols first .. last can be equalised again here: all stored, on the full
     // equaliser throughout (the stored inputs of the sparse set hold zeros where its taps are
