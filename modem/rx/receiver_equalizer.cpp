@@ -18,8 +18,9 @@ constexpr int kEqualizerInputOffset = 2;
 constexpr int kTrainingResetAfter = 800;
 constexpr int kTrainingRun = 32;  // preamble symbols per channel snapshot
 // A steady channel (AWGN, or fading far slower than a second) is equalised with slower
-// forgetting (kGainKnownSteady, kGainUnknownSteady): 44 taps that forget within about 100 symbols pay misadjustment noise at the
-// decision point (AWGN "2400 short" at 8.5 dB: 57 -> 19 errors in 10^6 bits).  Slower still
+// forgetting (kGainKnownSteady, kGainUnknownSteady): 44 taps that forget within about 100
+// symbols pay misadjustment noise at the decision point (AWGN "2400 short" at 8.5 dB: 57 -> 19
+// errors in 10^6 bits).  Slower still
 // (1.003 / 1.002) gained more on AWGN but lost on the poor channel whenever it read steady.
 // Steady: the Doppler reading under kSteadyBelowHz and the channel snapshots of runs 32 apart
 // correlated at least kSteadyRatio as much as those 16 apart, once kSteadyRuns runs have been
@@ -106,7 +107,6 @@ constexpr float kSteadyNoiseAverage = 0.125f;
 inline float Clip(float v, float limit) noexcept { return v > limit ? limit : (v < -limit ? -limit : v); }
 // Im(conj(v) e): the phase detector's cross product v_re e_im - v_im e_re.
 inline float Cross(Complex v, Complex e) noexcept { return v.re * e.im - v.im * e.re; }
-
 
 }  // namespace
 
@@ -484,7 +484,7 @@ void SerialToneReceiver::DecideSpan(long long first, const float* theta, const C
         }
         if (s.soft_index < 0 || (keep_decisions && serial < block_first_serial_)) continue;
         const auto k = static_cast<std::size_t>(s.soft_index);
-        SoftSymbol soft = LimitedSoftSymbol(static_cast<float>(TruncToInt(1000.0f * v.re)), static_cast<float>(TruncToInt(1000.0f * v.im)));
+        SoftSymbol soft = SoftValueOf(v);
         if (keep_decisions) {
             soft.i *= soft_weight_[k];
             soft.q *= soft_weight_[k];
@@ -634,7 +634,8 @@ void SerialToneReceiver::ReequalizeSpan(int known) noexcept {
 void SerialToneReceiver::RefitBlock() noexcept {
     // Without a code (4800 bit/s) the spans are decided again on their own decisions.
     const bool uncoded = mode_index_ == kMode4800;
-    if (!uncoded && !TakeDecoderReferences()) return;
+    const DecoderReferences references = uncoded ? DecoderReferences{} : TakeDecoderReferences();
+    if (!uncoded && !references.taken) return;
     constexpr int kBefore = kEqualizerTaps - kFeedForwardTaps;
     std::array<float, kSpanWindow> theta{};
     std::array<Complex, kEqualizerTaps> taps{};
@@ -661,14 +662,13 @@ void SerialToneReceiver::RefitBlock() noexcept {
             DecideSpan(span.first, span_theta, span.taps.data(), span.slope.data(), true);
     }
     if (uncoded) TwoWayBlock();
-    else CancelOnDecoderReferences();
+    else CancelOnDecoderReferences(references);
 }
 
-bool SerialToneReceiver::TakeDecoderReferences() noexcept {
+SerialToneReceiver::DecoderReferences SerialToneReceiver::TakeDecoderReferences() noexcept {
+    DecoderReferences references;
     const int bits = decoder_->BlockCodeBits(output_, first_block_, code_bits_);
-    referenced_all_ = false;
-    references_changed_ = false;
-    if (bits <= 0) return false;
+    if (bits <= 0) return references;
     const DecisionFrame frame = FrameOf(decisions_);
     const int per_symbol = frame.bits_per_symbol();
     for (long long serial = block_first_serial_; serial <= data_serial_; ++serial) {
@@ -678,11 +678,12 @@ bool SerialToneReceiver::TakeDecoderReferences() noexcept {
         for (int b = 0; b < per_symbol; ++b)
             word = (word << 1) | code_bits_[static_cast<std::size_t>(s.soft_index * per_symbol + b)];
         const int decision = kSymbolOfBits[static_cast<std::size_t>(frame.shift)][static_cast<std::size_t>(word)];
-        references_changed_ = references_changed_ || decision != s.decision;
+        references.changed = references.changed || decision != s.decision;
         s.decision = decision;
     }
-    referenced_all_ = output_.soft_symbol_count * per_symbol <= bits;
-    return true;
+    references.taken = true;
+    references.all = output_.soft_symbol_count * per_symbol <= bits;
+    return references;
 }
 
 bool SerialToneReceiver::SmoothedTaps(int r, int reach, float lag_symbols, Complex* taps, Complex* slope) noexcept {
@@ -913,8 +914,7 @@ void SerialToneReceiver::DataSymbol() noexcept {
         StoreSymbol(c, false, m);
         if (output_.soft_symbol_count >= 0 && output_.soft_symbol_count < kMaxSoftSymbols) {
             // Weighted once the window around it is complete (WeightSoftSymbols).
-            output_.soft_symbols[static_cast<std::size_t>(output_.soft_symbol_count)] = LimitedSoftSymbol(
-                static_cast<float>(TruncToInt(1000.0f * v.re)), static_cast<float>(TruncToInt(1000.0f * v.im)));
+            output_.soft_symbols[static_cast<std::size_t>(output_.soft_symbol_count)] = SoftValueOf(v);
             ++output_.soft_symbol_count;
         }
     }

@@ -77,6 +77,11 @@ inline SoftSymbol LimitedSoftSymbol(float a, float b) noexcept {
     return {a, b};
 }
 
+// The soft value of an equaliser output v in its decision set (v = 1 at a point).
+inline SoftSymbol SoftValueOf(Complex v) noexcept {
+    return LimitedSoftSymbol(static_cast<float>(TruncToInt(1000.0f * v.re)), static_cast<float>(TruncToInt(1000.0f * v.im)));
+}
+
 // Index 0..7 of the 45-degree sector, centred on the 8-point reference at 67.5 - 45 m degrees,
 // that holds (a, b).  "Not greater than zero" includes NaN.
 inline int Decide8Psk(float a, float b) noexcept {
@@ -142,7 +147,6 @@ inline DecisionFrame FrameOf(Modulation decisions) noexcept {
         default: return {&kDecisionSet8, 0, kFromSet8};
     }
 }
-
 
 // ---------------------------------------------------------------------------------------------
 // S/N from the mean known-symbol error: the nearest of 41 ratios, 0.91 (-5 dB) .. 0.02 (35 dB);

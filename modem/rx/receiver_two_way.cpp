@@ -46,11 +46,23 @@ constexpr float kMostReferenceNoise = 3.0f;
 
 constexpr int kFeedback = kEqualizerTaps - kFeedForwardTaps;
 
+// One update towards `reference` for the output y.
 void Train(const ReceiverKernels& kernels, RlsState& st, Complex y, Complex reference, float g) noexcept {
     kernels.gain(st);
     kernels.row(st);
     kernels.covariance(st, g);
     kernels.tap(st, Complex{reference.re - y.re, reference.im - y.im});
+}
+
+// The same, the covariance restarting first once `reset_after` updates are counted in
+// `since_reset` (as the live equaliser's does).
+void Train(const ReceiverKernels& kernels, RlsState& st, Complex y, Complex reference, float g, int& since_reset,
+           int reset_after) noexcept {
+    if (++since_reset > reset_after) {
+        st.ResetCovariance();
+        since_reset = 0;
+    }
+    Train(kernels, st, y, reference, g);
 }
 
 void Restart(RlsState& st) noexcept {
@@ -68,7 +80,7 @@ float SquaredError(Complex v, const DecisionSet& set, int decision) noexcept {
 }  // namespace
 
 Complex SerialToneReceiver::BlockReference(long long serial, int decision) const noexcept {
-    const StoredSymbol& s = store_[static_cast<std::size_t>(serial % kStoreLength)];
+    const StoredSymbol& s = Stored(serial);
     const DecisionFrame frame = FrameOf(decisions_);
     const auto m = static_cast<std::size_t>(decision);
     const Complex point{frame.set->re[m], frame.set->im[m]};
@@ -76,7 +88,7 @@ Complex SerialToneReceiver::BlockReference(long long serial, int decision) const
 }
 
 Complex SerialToneReceiver::BlockValue(long long serial, Complex y) const noexcept {
-    const StoredSymbol& s = store_[static_cast<std::size_t>(serial % kStoreLength)];
+    const StoredSymbol& s = Stored(serial);
     return FrameOf(decisions_).Into(Mul(Mul(y, sine_.Rotor(s.psi)), ScrambleRotor(s.scramble)));
 }
 
@@ -88,10 +100,10 @@ bool SerialToneReceiver::BlockReequalizable(long long first, long long last) noe
     return true;
 }
 
-void SerialToneReceiver::CancelOnDecoderReferences() noexcept {
+void SerialToneReceiver::CancelOnDecoderReferences(const DecoderReferences& references) noexcept {
     const long long first = block_first_serial_;
     const long long last = data_serial_;
-    if (!referenced_all_ || !BlockReequalizable(first, last)) return;
+    if (!references.all || !BlockReequalizable(first, last)) return;
     const DecisionFrame frame = FrameOf(decisions_);
     // The values against their references, and against the noise the known symbols around them
     // measured (unweighted).
@@ -106,14 +118,16 @@ void SerialToneReceiver::CancelOnDecoderReferences() noexcept {
         const float scale = 0.001f / soft_weight_[n];
         const Complex v{soft.i * scale, soft.q * scale};
         differs = differs || (Decide8Psk(v.re, v.im) >> frame.shift) != s.decision;
-        const auto d = static_cast<std::size_t>(s.decision);
-        off_reference += (v.re - frame.set->re[d]) * (v.re - frame.set->re[d]) + (v.im - frame.set->im[d]) * (v.im - frame.set->im[d]);
+        off_reference += SquaredError(v, *frame.set, s.decision);
         noise += kNoiseReference / soft_weight_[n];
     }
     if (!differs || off_reference > kMostReferenceNoise * noise) return;
     for (int pass = 0; pass < kCancelPasses; ++pass) {
         // The values decoded again: the same references would give the same values again.
-        if (pass > 0 && (!TakeDecoderReferences() || !referenced_all_ || !references_changed_)) return;
+        if (pass > 0) {
+            const DecoderReferences again = TakeDecoderReferences();
+            if (!again.all || !again.changed) return;
+        }
         CancelInterference(first, last, true);
     }
 }
@@ -168,11 +182,7 @@ void SerialToneReceiver::BackwardPass(long long first, long long last) noexcept 
         input(k);
         const Complex y = st.Output();
         if (!s.known) decide(k, y, true);
-        if (++since_reset > kDataResetAfter) {
-            st.ResetCovariance();
-            since_reset = 0;
-        }
-        Train(*kernels_, st, y, tw.reference[at(k)], s.known ? g_known : g_unknown);
+        Train(*kernels_, st, y, tw.reference[at(k)], s.known ? g_known : g_unknown, since_reset, kDataResetAfter);
         // The taps as each known run leaves them, at its first symbol.
         if (s.known && (k == first || !Stored(k - 1).known) && snapshots < static_cast<int>(tw.snapshots.size())) {
             TwoWayState::Snapshot& shot = tw.snapshots[static_cast<std::size_t>(snapshots++)];
@@ -248,8 +258,7 @@ int SerialToneReceiver::CombineDirections(long long first, long long last) noexc
         const Complex v{(vf.re * wf + vb.re * wb) / (wf + wb), (vf.im * wf + vb.im * wb) / (wf + wb)};
         if (Decide8Psk(vf.re, vf.im) != Decide8Psk(vb.re, vb.im)) ++disagreements;
         s.decision = Decide8Psk(v.re, v.im) >> frame.shift;
-        output_.soft_symbols[static_cast<std::size_t>(s.soft_index)] =
-            LimitedSoftSymbol(static_cast<float>(TruncToInt(1000.0f * v.re)), static_cast<float>(TruncToInt(1000.0f * v.im)));
+        output_.soft_symbols[static_cast<std::size_t>(s.soft_index)] = SoftValueOf(v);
     }
     return disagreements;
 }
@@ -300,11 +309,7 @@ bool SerialToneReceiver::CancelInterference(long long first, long long last, boo
         input(k);
         const Complex y = st.Output();
         tw.forward[at(k)] = y;
-        if (++since_reset > kDataResetAfter) {
-            st.ResetCovariance();
-            since_reset = 0;
-        }
-        Train(*kernels_, st, y, tw.reference[at(k)], g);
+        Train(*kernels_, st, y, tw.reference[at(k)], g, since_reset, kDataResetAfter);
     }
     Restart(st);
     for (long long k = last - kWarmUp + 1; k <= last; ++k) {
@@ -317,18 +322,14 @@ bool SerialToneReceiver::CancelInterference(long long first, long long last, boo
         const Complex y = st.Output();
         const Complex ahead = tw.forward[at(k)];
         tw.backward[at(k)] = BlockValue(k, {0.5f * (y.re + ahead.re), 0.5f * (y.im + ahead.im)});
-        if (++since_reset > kDataResetAfter) {
-            st.ResetCovariance();
-            since_reset = 0;
-        }
-        Train(*kernels_, st, y, tw.reference[at(k)], g);
+        Train(*kernels_, st, y, tw.reference[at(k)], g, since_reset, kDataResetAfter);
     }
     bool changed = false;
     for (long long k = first; k <= last; ++k) {
         StoredSymbol& s = Stored(k);
         if (s.known || s.soft_index < 0) continue;
         const Complex v = tw.backward[at(k)];
-        SoftSymbol soft = LimitedSoftSymbol(static_cast<float>(TruncToInt(1000.0f * v.re)), static_cast<float>(TruncToInt(1000.0f * v.im)));
+        SoftSymbol soft = SoftValueOf(v);
         if (decoder_references) {
             soft.i *= soft_weight_[static_cast<std::size_t>(s.soft_index)];
             soft.q *= soft_weight_[static_cast<std::size_t>(s.soft_index)];

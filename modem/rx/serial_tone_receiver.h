@@ -371,17 +371,20 @@ private:
     // decisions.
     void RefitBlock() noexcept;
     // The decoder's best path through the block, coded again, as every unknown symbol's stored
-    // decision; false when the decoder had none.  A block the decoder's mode does not fit (a
-    // preamble announcing a pair without a mode) leaves some values without one.
-    bool TakeDecoderReferences() noexcept;
-    bool referenced_all_ = false;  // the decoder's references reached every soft value of the block
-    bool references_changed_ = false;  // ... and changed some symbol's stored decision
+    // decision.  A block the decoder's mode does not fit (a preamble announcing a pair without a
+    // mode) leaves some values without one.
+    struct DecoderReferences {
+        bool taken = false;    // the decoder had a path
+        bool all = false;      // it reached every soft value of the block
+        bool changed = false;  // some symbol's stored decision changed
+    };
+    DecoderReferences TakeDecoderReferences() noexcept;
     // Once the spans are decided again, the interference of the 7 symbols on either side of each
     // one is taken away with their references, the equaliser keeping only the inputs around the
     // symbol (CancelInterference).  Coded, the references are the decoder's, twice (the second
     // time from the first's values decoded again, where that changed a reference); only where
     // some value's own decision differs from its reference, so a clean block costs nothing.
-    void CancelOnDecoderReferences() noexcept;
+    void CancelOnDecoderReferences(const DecoderReferences& references) noexcept;
     // Without a code (4800 bit/s) a wrong decision stands, and where the later of two paths is
     // the stronger the equaliser must cancel the earlier one with its feed-forward taps alone.
     // Run backwards in time, with the decisions after each symbol fed back, the paths swap those
@@ -426,6 +429,9 @@ private:
     // (their value at each span's middle and their slope); false with none.
     bool SmoothedTaps(int r, int reach, float lag_symbols, Complex* taps, Complex* slope) noexcept;
     StoredSymbol& Stored(long long serial) noexcept {
+        return store_[static_cast<std::size_t>(serial % kStoreLength)];
+    }
+    const StoredSymbol& Stored(long long serial) const noexcept {
         return store_[static_cast<std::size_t>(serial % kStoreLength)];
     }
     std::vector<StoredSymbol> store_ = std::vector<StoredSymbol>(kStoreLength);
