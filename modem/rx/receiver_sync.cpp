@@ -34,6 +34,9 @@ constexpr int kTrustedVote = 4;
 // about 0.5).
 constexpr float kLastSegmentMatch = 0.35f;
 constexpr float kSmoothing = 0.3f;
+// A later segment reads the frequency's alias anew only with this many times the fine
+// correlation of the segment that set the estimate.
+constexpr float kFreqRereadRatio = 2.0f;
 
 // Evaluation order of the patterns in each bank; ties keep the earlier one.
 constexpr std::array<std::array<int, 8>, kCorrelatorBanks> kBankOrder{{
@@ -57,6 +60,11 @@ int CommonMatches(const std::array<std::uint8_t, 2048>& history, int h) {
         if (history[static_cast<std::size_t>(at)] == kCommonBackwards[static_cast<std::size_t>(k)]) ++matches;
     }
     return matches;
+}
+
+// Of f and its aliases f + k * ambiguity, the one nearest `near`.
+float FineNearest(float f, float near, float ambiguity) {
+    return f + ambiguity * std::round((near - f) / ambiguity);
 }
 
 }  // namespace
@@ -290,9 +298,18 @@ float SerialToneReceiver::RingMatch(int block) const noexcept {
 }
 
 void SerialToneReceiver::CoarseEstimate(bool smooth) noexcept {
+    // Smoothed as a complex sum rather than as an angle: a segment read in a fade (a small
+    // correlation, its angle mostly noise) then moves the coarse phase by little, and the angle
+    // cannot jump across +-pi.
     const Complex s = CorrelateWithRing(0);
-    if (smooth) theta_c_ += (AngleOr(s, theta_c_) - theta_c_) * kSmoothing;
-    else theta_c_ = AngleOr(s, 0.0f);
+    if (smooth) {
+        coarse_sum_.re += (s.re - coarse_sum_.re) * kSmoothing;
+        coarse_sum_.im += (s.im - coarse_sum_.im) * kSmoothing;
+        theta_c_ = AngleOr(coarse_sum_, theta_c_);
+    } else {
+        coarse_sum_ = s;
+        theta_c_ = AngleOr(s, 0.0f);
+    }
 }
 
 float SerialToneReceiver::ResolveAlias(float f) const noexcept {
@@ -320,30 +337,56 @@ float SerialToneReceiver::ResolveAlias(float f) const noexcept {
 
 void SerialToneReceiver::FineEstimate() noexcept {
     // Three block pairs 96 symbols apart: range +-symbol_rate/192, ambiguity symbol_rate/96
-    // (25 Hz at 2400 Bd), resolved with the coarse phase (blocks 32 symbols apart, alias period
-    // symbol_rate/32 = 75 Hz), then the bank decides between the aliases +-symbol_rate/32.
+    // (25 Hz at 2400 Bd).  Of the fine estimate and its neighbours one ambiguity away, the one
+    // whose phase over 32 symbols lies nearest the coarse phase is taken: that tolerates a
+    // coarse phase off by up to a sixth of a turn for any fine estimate, where fixed bands of
+    // the coarse phase failed at a twelfth of a turn near 0 Hz.  Then the bank decides between
+    // the aliases +-symbol_rate/32 (75 Hz).
     const float half_rate = 0.5f * profile_.symbol_rate;
     const float ambiguity = profile_.symbol_rate / 96.0f;
-    float f = AngleOr(fine_sum_, 0.0f) * (1.0f / kPi) * half_rate * (1.0f / 96.0f);
+    const float fine = AngleOr(fine_sum_, 0.0f) * (1.0f / kPi) * half_rate * (1.0f / 96.0f);
+    const float radians_per_hz = 2.0f * kPi * 32.0f / profile_.symbol_rate;
     const float tc = theta_c_;
-    if (f <= 0.0f) {
-        if (tc >= 0.0f && tc <= 2.6179938f && tc > 0.5235988f) f += ambiguity;
-        else if (tc > 2.6179938f) f -= ambiguity;
-        else if (tc < -1.5707964f) f -= ambiguity;
-    } else {
-        if (tc >= -2.6179938f && tc <= -0.5235988f) f -= ambiguity;
-        else if (tc < -2.6179938f) f += ambiguity;
-        else if (tc > 1.5707964f) f += ambiguity;
+    float f = fine;
+    float closest = 4.0f * kPi;
+    for (const float candidate : {fine - ambiguity, fine, fine + ambiguity}) {
+        const float d = std::fabs(std::remainder(tc - candidate * radians_per_hz, 2.0f * kPi));
+        if (d < closest) {
+            closest = d;
+            f = candidate;
+        }
     }
     f = ResolveAlias(f);
 
+    const float strength = std::sqrt(fine_sum_.re * fine_sum_.re + fine_sum_.im * fine_sum_.im);
     if (!freq_estimated_) {
         freq_hz_ = f;
         freq_estimated_ = true;
         training_index_ = 10;
-    } else {
-        freq_hz_ += (f - freq_hz_) * kSmoothing;
+        freq_strength_ = freq_strength_average_ = strength;
+        SetPreambleStep();
+        return;
     }
+    // Once the frequency is known to a few hertz, the segment's fine estimate is taken at its
+    // alias nearest to it.  Read again from the coarse phase and the banks, a segment in a deep
+    // fade (banks at the noise level, the coarse phase noise) jumped by 25 or 75 Hz, and 0.3 of
+    // that moved the estimate by up to 22 Hz just before the data.  Only a segment much clearer
+    // than the one that set the estimate may read the alias anew.
+    const float nearest = FineNearest(f, freq_hz_, ambiguity);
+    if (strength > kFreqRereadRatio * freq_strength_ && nearest != f) {
+        freq_hz_ = f;
+        freq_strength_ = freq_strength_average_ = strength;
+        SetPreambleStep();
+        return;
+    }
+    // A faded segment moves the estimate by less: its fine estimate is the noisier.
+    const float weight = std::min(1.0f, strength / std::max(freq_strength_average_, 1e-12f));
+    freq_hz_ += (nearest - freq_hz_) * kSmoothing * weight;
+    freq_strength_average_ += (strength - freq_strength_average_) * kSmoothing;
+    SetPreambleStep();
+}
+
+void SerialToneReceiver::SetPreambleStep() noexcept {
     f_pre_ = freq_hz_ * (1.0f / profile_.symbol_rate) * kPhaseCycle;
 }
 
@@ -354,7 +397,7 @@ void SerialToneReceiver::EndOfLastSegment() noexcept {
         // different patterns, so the frequency comes from its C2 and C3 blocks instead (both
         // pattern 4), resolved between the aliases by the bank as in the fine estimate.
         freq_hz_ = ResolveAlias(last_segment_theta_ * (1.0f / kPi) * 0.5f * profile_.symbol_rate * (1.0f / 32.0f));
-        f_pre_ = freq_hz_ * (1.0f / profile_.symbol_rate) * kPhaseCycle;
+        SetPreambleStep();
         freq_estimated_ = true;
         training_index_ = 298;
     }

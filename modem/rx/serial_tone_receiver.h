@@ -106,6 +106,7 @@ private:
     float RingMatch(int block) const noexcept;
     void CoarseEstimate(bool smooth) noexcept;
     void FineEstimate() noexcept;
+    void SetPreambleStep() noexcept;
     float ResolveAlias(float f) const noexcept;
     void EndOfLastSegment() noexcept;
     void ApplyDataMode(int d1, int d2) noexcept;
@@ -210,8 +211,11 @@ private:
     std::array<std::array<float, kRingLength>, 5> stored_im_{};
     float last_segment_theta_ = 0.0f;  // radians, C2 against C3 of a last segment
     Complex fine_sum_{};
-    float theta_c_ = 0.0f;  // radians
+    Complex coarse_sum_{};  // the coarse correlation, smoothed over the segments
+    float theta_c_ = 0.0f;  // radians, its angle
     float freq_hz_ = 0.0f;
+    float freq_strength_ = 0.0f;          // fine correlation of the segment that set freq_hz_
+    float freq_strength_average_ = 0.0f;  // ... averaged over the later segments
     float f_pre_ = 0.0f;    // 1/4000 cycle per symbol
     int training_index_ = 0;
 
