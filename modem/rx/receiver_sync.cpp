@@ -62,9 +62,9 @@ int CommonMatches(const std::array<std::uint8_t, 2048>& history, int h) {
     return matches;
 }
 
-// Of f and its aliases f + k * ambiguity, the one nearest `near`.
-float FineNearest(float f, float near, float ambiguity) {
-    return f + ambiguity * std::round((near - f) / ambiguity);
+// Of f and its aliases f + k * step, the one nearest `near`.
+float NearestAlias(float f, float near, float step) {
+    return f + step * std::round((near - f) / step);
 }
 
 }  // namespace
@@ -326,63 +326,41 @@ float SerialToneReceiver::ResolveAlias(float f) const noexcept {
     float centre = 0.0f;
     if (y > z && y > x) centre = -bank_hz;
     if (x > z && x > y) centre = bank_hz;
-    float best = f;
-    for (const float candidate : {f - alias, f + alias}) {
-        const float d = candidate - centre;
-        const float b = best - centre;
-        if (d * d < b * b) best = candidate;
-    }
-    return best;
+    return NearestAlias(f, centre, alias);
 }
 
 void SerialToneReceiver::FineEstimate() noexcept {
     // Three block pairs 96 symbols apart: range +-symbol_rate/192, ambiguity symbol_rate/96
     // (25 Hz at 2400 Bd).  Of the fine estimate and its neighbours one ambiguity away, the one
-    // whose phase over 32 symbols lies nearest the coarse phase is taken: that tolerates a
-    // coarse phase off by up to a sixth of a turn for any fine estimate, where fixed bands of
-    // the coarse phase failed at a twelfth of a turn near 0 Hz.  Then the bank decides between
-    // the aliases +-symbol_rate/32 (75 Hz).
+    // nearest the coarse estimate (blocks 32 symbols apart: known modulo symbol_rate/32, 75 Hz)
+    // is taken: that tolerates a coarse phase off by up to a sixth of a turn for any fine
+    // estimate, where fixed bands of the coarse phase failed at a twelfth of a turn near 0 Hz.
+    // Then the bank decides between the aliases +-symbol_rate/32.
     const float half_rate = 0.5f * profile_.symbol_rate;
     const float ambiguity = profile_.symbol_rate / 96.0f;
+    const float coarse_alias = profile_.symbol_rate / 32.0f;
     const float fine = AngleOr(fine_sum_, 0.0f) * (1.0f / kPi) * half_rate * (1.0f / 96.0f);
-    const float radians_per_hz = 2.0f * kPi * 32.0f / profile_.symbol_rate;
-    const float tc = theta_c_;
-    float f = fine;
-    float closest = 4.0f * kPi;
-    for (const float candidate : {fine - ambiguity, fine, fine + ambiguity}) {
-        const float d = std::fabs(std::remainder(tc - candidate * radians_per_hz, 2.0f * kPi));
-        if (d < closest) {
-            closest = d;
-            f = candidate;
-        }
-    }
-    f = ResolveAlias(f);
+    const float coarse = theta_c_ * (0.5f / kPi) * coarse_alias;
+    const float f = ResolveAlias(NearestAlias(fine, fine + std::remainder(coarse - fine, coarse_alias), ambiguity));
 
-    const float strength = std::sqrt(fine_sum_.re * fine_sum_.re + fine_sum_.im * fine_sum_.im);
-    if (!freq_estimated_) {
-        freq_hz_ = f;
-        freq_estimated_ = true;
-        training_index_ = 10;
-        freq_strength_ = freq_strength_average_ = strength;
-        SetPreambleStep();
-        return;
-    }
     // Once the frequency is known to a few hertz, the segment's fine estimate is taken at its
     // alias nearest to it.  Read again from the coarse phase and the banks, a segment in a deep
     // fade (banks at the noise level, the coarse phase noise) jumped by 25 or 75 Hz, and 0.3 of
     // that moved the estimate by up to 22 Hz just before the data.  Only a segment much clearer
-    // than the one that set the estimate may read the alias anew.
-    const float nearest = FineNearest(f, freq_hz_, ambiguity);
-    if (strength > kFreqRereadRatio * freq_strength_ && nearest != f) {
+    // than the one that set the estimate may read the alias anew, and then sets it.
+    const float strength = std::sqrt(fine_sum_.re * fine_sum_.re + fine_sum_.im * fine_sum_.im);
+    const float nearest = freq_estimated_ ? NearestAlias(f, freq_hz_, ambiguity) : f;
+    if (!freq_estimated_ || (strength > kFreqRereadRatio * freq_strength_ && nearest != f)) {
+        if (!freq_estimated_) training_index_ = 10;
+        freq_estimated_ = true;
         freq_hz_ = f;
         freq_strength_ = freq_strength_average_ = strength;
-        SetPreambleStep();
-        return;
+    } else {
+        // A faded segment moves the estimate by less: its fine estimate is the noisier.
+        const float weight = std::min(1.0f, strength / std::max(freq_strength_average_, 1e-12f));
+        freq_hz_ += (nearest - freq_hz_) * kSmoothing * weight;
+        freq_strength_average_ += (strength - freq_strength_average_) * kSmoothing;
     }
-    // A faded segment moves the estimate by less: its fine estimate is the noisier.
-    const float weight = std::min(1.0f, strength / std::max(freq_strength_average_, 1e-12f));
-    freq_hz_ += (nearest - freq_hz_) * kSmoothing * weight;
-    freq_strength_average_ += (strength - freq_strength_average_) * kSmoothing;
     SetPreambleStep();
 }
 

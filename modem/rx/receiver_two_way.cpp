@@ -71,6 +71,20 @@ void Restart(RlsState& st) noexcept {
     st.w_im.fill(0.0f);
 }
 
+// Restarts the equaliser and trains it over the kWarmUp symbols that a pass from `start` in
+// direction `step` (+1 or -1) meets first, run towards `start`, so that the pass begins on taps
+// fitted to them.  input(k) forms symbol k's inputs, reference(k) is its reference.
+template <typename Input, typename Reference>
+void WarmUp(const ReceiverKernels& kernels, RlsState& st, long long start, int step, float g, Input&& input,
+            Reference&& reference) noexcept {
+    Restart(st);
+    for (long long n = kWarmUp - 1; n >= 0; --n) {
+        const long long k = start + step * n;
+        input(k);
+        Train(kernels, st, st.Output(), reference(k), g);
+    }
+}
+
 float SquaredError(Complex v, const DecisionSet& set, int decision) noexcept {
     const float dr = v.re - set.re[static_cast<std::size_t>(decision)];
     const float di = v.im - set.im[static_cast<std::size_t>(decision)];
@@ -92,7 +106,7 @@ Complex SerialToneReceiver::BlockValue(long long serial, Complex y) const noexce
     return FrameOf(decisions_).Into(Mul(Mul(y, sine_.Rotor(s.psi)), ScrambleRotor(s.scramble)));
 }
 
-bool SerialToneReceiver::BlockReequalizable(long long first, long long last) noexcept {
+bool SerialToneReceiver::BlockReequalizable(long long first, long long last) const noexcept {
     const long long count = last - first + 1;
     if (count <= kWarmUp || count > kStoreLength - 128 || sparse_ || mask_serial_ > first) return false;
     for (long long k = first; k <= last; ++k)
@@ -167,11 +181,7 @@ void SerialToneReceiver::BackwardPass(long long first, long long last) noexcept 
         tw.backward_error[at(k)] = SquaredError(v, *frame.set, decision);
     };
     for (long long k = first; k <= last; ++k) tw.reference[at(k)] = BlockReference(k, Stored(k).decision);
-    Restart(st);
-    for (long long k = last - kWarmUp + 1; k <= last; ++k) {
-        input(k);
-        Train(*kernels_, st, st.Output(), tw.reference[at(k)], kGainKnown);
-    }
+    WarmUp(*kernels_, st, last, -1, kGainKnown, input, [&](long long k) { return tw.reference[at(k)]; });
 
     const float g_known = steady_ ? kGainKnownSteady : kGainKnown;
     const float g_unknown = steady_ ? kGainUnknownSteady : kGainUnknown;
@@ -299,36 +309,25 @@ bool SerialToneReceiver::CancelInterference(long long first, long long last, boo
     // Trained in time order (after a warm-up run back over the block's start), each symbol's
     // output before its own update is kept; then in reverse order (after a warm-up over its
     // end) the same.  The mean of the two takes the lag of either memory out.
-    Restart(st);
-    for (long long k = first + kWarmUp - 1; k >= first; --k) {
-        input(k);
-        Train(*kernels_, st, st.Output(), tw.reference[at(k)], g);
-    }
-    int since_reset = 0;
-    for (long long k = first; k <= last; ++k) {
-        input(k);
-        const Complex y = st.Output();
-        tw.forward[at(k)] = y;
-        Train(*kernels_, st, y, tw.reference[at(k)], g, since_reset, kDataResetAfter);
-    }
-    Restart(st);
-    for (long long k = last - kWarmUp + 1; k <= last; ++k) {
-        input(k);
-        Train(*kernels_, st, st.Output(), tw.reference[at(k)], g);
-    }
-    since_reset = 0;
-    for (long long k = last; k >= first; --k) {
-        input(k);
-        const Complex y = st.Output();
-        const Complex ahead = tw.forward[at(k)];
-        tw.backward[at(k)] = BlockValue(k, {0.5f * (y.re + ahead.re), 0.5f * (y.im + ahead.im)});
-        Train(*kernels_, st, y, tw.reference[at(k)], g, since_reset, kDataResetAfter);
-    }
+    auto pass = [&](long long start, int step, std::vector<Complex>& outputs) {
+        WarmUp(*kernels_, st, start, step, g, input, reference);
+        int since_reset = 0;
+        for (long long k = start; k >= first && k <= last; k += step) {
+            input(k);
+            const Complex y = st.Output();
+            outputs[at(k)] = y;
+            Train(*kernels_, st, y, tw.reference[at(k)], g, since_reset, kDataResetAfter);
+        }
+    };
+    pass(first, 1, tw.forward);
+    pass(last, -1, tw.backward);
     bool changed = false;
     for (long long k = first; k <= last; ++k) {
         StoredSymbol& s = Stored(k);
         if (s.known || s.soft_index < 0) continue;
-        const Complex v = tw.backward[at(k)];
+        const Complex y = tw.backward[at(k)];
+        const Complex ahead = tw.forward[at(k)];
+        const Complex v = BlockValue(k, {0.5f * (y.re + ahead.re), 0.5f * (y.im + ahead.im)});
         SoftSymbol soft = SoftValueOf(v);
         if (decoder_references) {
             soft.i *= soft_weight_[static_cast<std::size_t>(s.soft_index)];

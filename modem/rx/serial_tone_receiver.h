@@ -399,7 +399,7 @@ private:
     // Whether symbols first .. last can be equalised again here: all stored, on the full
     // equaliser throughout (the stored inputs of the sparse set hold zeros where its taps are
     // out of use).
-    bool BlockReequalizable(long long first, long long last) noexcept;
+    bool BlockReequalizable(long long first, long long last) const noexcept;
     void BackwardPass(long long first, long long last) noexcept;
     // Writes the combined soft values and decisions; returns the symbols whose forward and
     // backward decisions differ.
